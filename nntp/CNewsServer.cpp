@@ -1,0 +1,449 @@
+#include "nntp/CNewsServer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "nntp/Split.h"
+#include "platform/Console.h"
+
+namespace {
+
+constexpr std::size_t RECEIVE_CHUNK = 256 * 1024;
+constexpr std::size_t GREETING_LOG_LIMIT = 2047;
+
+// A reply used as text stops at its first zero byte.
+std::string_view AsText(const std::string& reply) {
+    return std::string_view(reply.data(), std::min(reply.size(), reply.find('\0')));
+}
+
+bool BeginsWith2(const std::string& reply) { return !reply.empty() && reply[0] == '2'; }
+
+// The value of a field's leading decimal digits, after optional blanks and an optional sign;
+// 0 when it has none. Article numbers run to 2^32 - 1 while the record holds signed 32-bit
+// numbers, so the value is kept modulo 2^32 (readers compare them unsigned) and saturates
+// rather than overflowing.
+std::int32_t DecimalValue(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::uint64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(text[i] - '0'),
+                                        UINT32_MAX);
+    }
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
+    if (negative) {
+        bits = 0u - bits;
+    }
+    return static_cast<std::int32_t>(bits);
+}
+
+struct HostAndPort {
+    std::string host;
+    std::optional<int> port;
+};
+
+// "host", "host:port", "[v6-address]:port", "[v6-address]" or a bare IPv6 address.
+HostAndPort ParseHost(const std::string& text) {
+    const auto parsePort = [](std::string_view digits) -> std::optional<int> {
+        if (digits.empty() || digits.size() > 5 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        const int port = std::stoi(std::string(digits));
+        return port >= 1 && port <= 65535 ? std::optional<int>(port) : std::nullopt;
+    };
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close != std::string::npos) {
+            const std::string inner = text.substr(1, close - 1);
+            if (close + 1 == text.size()) {
+                return {inner, std::nullopt};
+            }
+            if (text[close + 1] == ':') {
+                if (const auto port = parsePort(std::string_view(text).substr(close + 2))) {
+                    return {inner, port};
+                }
+            }
+        }
+        return {text, std::nullopt};
+    }
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+        return {text, std::nullopt};  // no port, or a bare IPv6 address
+    }
+    if (const auto port = parsePort(std::string_view(text).substr(colon + 1))) {
+        return {text.substr(0, colon), port};
+    }
+    return {text, std::nullopt};
+}
+
+}  // namespace
+
+CNewsServer::CNewsServer(const std::string& host_, int port_)
+    : port(port_), defaultPort(port_), receiveBuffer(RECEIVE_CHUNK) {
+    const HostAndPort parsed = ParseHost(host_);
+    host = parsed.host;
+    port = parsed.port.value_or(port_);
+}
+
+CNewsServer::~CNewsServer() = default;
+
+void CNewsServer::SetHost(const std::string& host_) {
+    const HostAndPort parsed = ParseHost(host_);
+    host = parsed.host;
+    port = parsed.port.value_or(defaultPort);
+}
+
+bool CNewsServer::Init() {
+    Log("CNewsServer::Init", "Winsock initialized correctly...");
+    return true;
+}
+
+bool CNewsServer::Connect() {
+    const std::vector<platform::TcpConnection::Address> addresses =
+        platform::TcpConnection::Resolve(host, port);
+    if (addresses.empty()) {
+        Log("CNewsServer::Connect", "gethostbyname failed ()");
+        return false;
+    }
+    bool madeSocket = false;
+    for (const platform::TcpConnection::Address& address : addresses) {
+        if (!sock.OpenSocket(address)) {
+            continue;
+        }
+        pending.clear();
+        pendingStart = 0;
+        if (!madeSocket) {
+            platform::WriteConsole("Socket is: '" + std::to_string(sock.Handle()) + "'\n");
+            platform::WriteConsole("Server is '" + host + "'\n");
+            madeSocket = true;
+        }
+        if (!sock.ConnectTo(address, readTimeout)) {
+            continue;
+        }
+        std::string greeting;
+        if (ReadLine(&greeting)) {
+            std::string_view text = AsText(greeting);
+            if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") {
+                text.remove_suffix(2);
+            }
+            Log("CNewsServer::Connect",
+                "Server says '" + std::string(text.substr(0, GREETING_LOG_LIMIT)) + "'");
+        }
+        connected = true;
+        return true;
+    }
+    sock.Close();
+    Log("CNewsServer::Connect", madeSocket ? "connect failed ()" : "Couldn't create the socket... ()");
+    return false;
+}
+
+bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool singleLine) {
+    if (!connected) {
+        Log("CNewsServer::DoCommand", "No connection open...");
+        return false;
+    }
+    if (reply == nullptr) {
+        Log("CNewsServer::DoCommand", "result is NULL");
+        return false;
+    }
+    // A name taken from a file or a server must never smuggle a second command onto the line.
+    if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        Log("CNewsServer::DoCommand", "refused a command holding a line break or a zero byte");
+        return false;
+    }
+    if (!sock.SendAll(command + "\r\n", readTimeout)) {
+        Log("CNewsServer::DoCommand", "Couldn't write to socket...");
+    }
+    if (singleLine) {
+        return ReadLine(reply);
+    }
+    // A multi-line command answers with a status line and, only when that says success, a
+    // block (RFC 3977, 3.1.1); a refusal is a single line and has no block to wait for.
+    if (!ReadLine(reply)) {
+        return false;
+    }
+    if (!BeginsWith2(*reply)) {
+        return true;
+    }
+    std::string block;
+    if (!ReadBuffer(&block)) {
+        return false;
+    }
+    reply->append(block);
+    return true;
+}
+
+CNewsServer::ReceiveOutcome CNewsServer::ReceiveMore() {
+    // Drop what has been handed out once it makes up most of the buffer, so that the buffer
+    // stays about as large as one reply.
+    if (pendingStart > 0 && pendingStart * 2 >= pending.size()) {
+        pending.erase(0, pendingStart);
+        pendingStart = 0;
+    }
+    const platform::TcpConnection::ReceiveResult result =
+        sock.Receive(receiveBuffer, readTimeout);
+    switch (result.status) {
+        case platform::TcpConnection::ReceiveStatus::Data:
+            pending.append(receiveBuffer.data(), result.count);
+            return ReceiveOutcome::Data;
+        case platform::TcpConnection::ReceiveStatus::TimedOut:
+            // A server that stays silent this long is treated as gone, for this read and every
+            // later one, so that a dead server cannot cost a time-out per command.
+            sock.Shutdown();
+            return ReceiveOutcome::Ended;
+        default:
+            return ReceiveOutcome::Ended;
+    }
+}
+
+void CNewsServer::ConsumePending(std::size_t end) {
+    pendingStart = end;
+    if (pendingStart == pending.size()) {
+        pending.clear();
+        pendingStart = 0;
+    }
+}
+
+bool CNewsServer::ReadLine(std::string* reply) {
+    reply->clear();
+    bool overflowed = false;
+    // A line ends at the first CR LF after its first byte: a bare CR LF is not a status line.
+    std::size_t searchFrom = pendingStart + 1;
+    for (;;) {
+        const std::size_t end = pending.find("\r\n", searchFrom);
+        if (end != std::string::npos) {
+            if (!overflowed) {
+                reply->assign(pending, pendingStart, end + 2 - pendingStart);
+            }
+            ConsumePending(end + 2);
+            if (overflowed) {
+                Log("CNewsServer::ReadLine", "Couldn't realloc");
+            }
+            return !overflowed;
+        }
+        if (pending.size() - pendingStart > MAX_REPLY_SIZE) {
+            // Too long to be a status line: drop it but keep reading to its end, so that the
+            // next reply still starts where it should.
+            overflowed = true;
+            pending.erase(0, pending.size() - 1);
+            pendingStart = 0;
+        }
+        searchFrom = std::max(pendingStart + 1, pending.size() - std::min<std::size_t>(pending.size(), 1));
+        if (ReceiveMore() == ReceiveOutcome::Ended) {
+            // The server closed (or went silent): what came so far is the reply.
+            if (!overflowed) {
+                reply->assign(pending, pendingStart);
+            }
+            pending.clear();
+            pendingStart = 0;
+            if (overflowed) {
+                Log("CNewsServer::ReadLine", "Couldn't realloc");
+            }
+            return !overflowed;
+        }
+    }
+}
+
+bool CNewsServer::ReadBuffer(std::string* reply) {
+    reply->clear();
+    bool overflowed = false;
+    // True while the bytes at pendingStart continue a line whose start was dropped.
+    bool insideDroppedLine = false;
+    for (;;) {
+        // Take every complete line that has arrived (RFC 3977, 3.1.1: the block ends at a line
+        // holding a single dot; a line that begins with a dot was sent with one more).
+        std::size_t end;
+        while ((end = pending.find("\r\n", pendingStart)) != std::string::npos) {
+            const std::string_view line(pending.data() + pendingStart, end + 2 - pendingStart);
+            const bool continuation = insideDroppedLine;
+            insideDroppedLine = false;
+            ConsumePending(end + 2);
+            if (!continuation && line == ".\r\n") {
+                if (overflowed) {
+                    Log("CNewsServer::ReadBuffer", "Couldn't realloc");
+                }
+                return !overflowed;
+            }
+            const std::string_view data =
+                !continuation && line.starts_with("..") ? line.substr(1) : line;
+            if (overflowed) {
+                continue;
+            }
+            if (reply->size() + data.size() > MAX_REPLY_SIZE) {
+                // Too large to keep: drop it, but read on to the end of the block so that the
+                // session stays in step with the server.
+                overflowed = true;
+                std::string().swap(*reply);
+                continue;
+            }
+            reply->append(data);
+        }
+        if (pending.size() - pendingStart > MAX_REPLY_SIZE) {
+            overflowed = true;
+            std::string().swap(*reply);
+            // Keep a final CR, which may be the first half of the line's end.
+            pending.erase(0, pending.size() - 1);
+            pendingStart = 0;
+            insideDroppedLine = pending != "\r";
+        }
+        if (ReceiveMore() == ReceiveOutcome::Ended) {
+            // The server closed (or went silent) inside the block: what came so far is the
+            // block.
+            if (!overflowed) {
+                reply->append(pending, pendingStart);
+            }
+            pending.clear();
+            pendingStart = 0;
+            if (overflowed) {
+                Log("CNewsServer::ReadBuffer", "Couldn't realloc");
+            }
+            return !overflowed;
+        }
+    }
+}
+
+bool CNewsServer::Disconnect() {
+    std::string reply;
+    if (!DoCommand("quit", &reply, true)) {
+        Log("CNewsServer::Disconnect", "quit failed...");
+    } else {
+        Log("CNewsServer::Disconnect", "quit result '" + std::string(AsText(reply)) + "'");
+    }
+    return sock.Shutdown();
+}
+
+void CNewsServer::Log(std::string_view function, std::string_view message) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d:%02d:%02d::%02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::string line;
+    line.reserve(std::size(stamp) + function.size() + message.size() + 3);
+    line.append(stamp).append(" ").append(function).append(" ").append(message).append("\n");
+    platform::WriteConsole(line);
+}
+
+bool CNewsServer::FetchNewsGroups() {
+    std::string reply;
+    if (!DoCommand("LIST", &reply, false)) {
+        return false;
+    }
+    std::vector<std::string> lines;
+    Split("\r\n", AsText(reply), lines);
+    std::string().swap(reply);
+    std::vector<std::string> fields;
+    // Line 0 is the status line. A LIST line reads: name, last, first, posting status.
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.starts_with(".")) {
+            continue;
+        }
+        if (Split(" ", line, fields) != 4) {
+            continue;
+        }
+        groupList.push_back(std::make_unique<CNewsGroup>(
+            std::move(fields[0]), DecimalValue(fields[2]), DecimalValue(fields[1]),
+            std::move(fields[3])));
+    }
+    return true;
+}
+
+bool CNewsServer::GetNewsGroups(std::vector<std::unique_ptr<CNewsGroup>>& groups) {
+    if (&groups != &groupList) {
+        groups = std::move(groupList);
+        groupList.clear();
+    }
+    return true;
+}
+
+bool CNewsServer::Open(const std::string& name, std::unique_ptr<CNewsGroup>& group) {
+    std::string reply;
+    // Two blanks after GROUP: the servers in use accept them, and nothing gains by changing the
+    // line they have always been sent.
+    if (!DoCommand("GROUP  " + name, &reply, true)) {
+        Log("CNewsServer::Open", "DoCommand for 'Group' failed...");
+        return false;
+    }
+    const std::string text(AsText(reply));
+    if (!BeginsWith2(reply)) {
+        Log("CNewsServer::Open", "open failed, response '" + text + "'");
+        return false;
+    }
+    // 211 count first last name (RFC 3977, 6.1.1.2)
+    std::vector<std::string> pieces;
+    if (Split(" ", text, pieces) < 5) {
+        Log("CNewsServer::Open", "malformed response '" + text + "'");
+        std::string listing = "pieces: ";
+        for (const std::string& piece : pieces) {
+            listing.append("'").append(piece).append("' ");
+        }
+        Log("CNewsServer::Open", listing);
+        return false;
+    }
+    const std::int32_t first = DecimalValue(pieces[2]);
+    const std::int32_t last = DecimalValue(pieces[3]);
+    char numbers[32];
+    std::snprintf(numbers, sizeof numbers, "%d %d", first, last);
+    Log("CNewsServer::Open",
+        "Creating a newsgroup '" + name + "' " + numbers + " '" + pieces[1] + "'");
+    currentGroup.emplace(name, first, last, pieces[1]);
+    group = std::make_unique<CNewsGroup>(*currentGroup);
+    return true;
+}
+
+std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
+    constexpr std::string_view FN = "CNewsServer::ReadMessage";
+    const std::string numberText = std::to_string(number);
+    if (!currentGroup) {
+        Log(FN, "No news groups opened...");
+        return nullptr;
+    }
+    if (number < static_cast<std::uint32_t>(currentGroup->first) ||
+        number > static_cast<std::uint32_t>(currentGroup->last)) {
+        Log(FN, "no such message");
+        return nullptr;
+    }
+    auto message = std::make_unique<CNewsMessage>();
+    message->number = number;
+    std::string status;
+    if (!DoCommand("HEAD " + numberText, &status, true)) {
+        Log(FN, "DoCommand failed...");
+        return nullptr;
+    }
+    if (!BeginsWith2(status)) {
+        Log(FN, "head failed, response '" + std::string(AsText(status)) + "'");
+        return nullptr;
+    }
+    if (!ReadBuffer(&message->header)) {
+        Log(FN, "readbuffer failed after successfull response about HEAD...");
+        return nullptr;
+    }
+    if (!DoCommand("BODY " + numberText, &status, true)) {
+        Log(FN, "DoCommand failed...");
+        return nullptr;
+    }
+    if (!BeginsWith2(status)) {
+        Log(FN, "body failed, response '" + std::string(AsText(status)) + "'");
+        return nullptr;
+    }
+    if (!ReadBuffer(&message->body)) {
+        Log(FN, "readbuffer failed after successfull response about BODY...");
+        return nullptr;
+    }
+    message->headerLength = message->header.size();
+    message->bodyLength = message->body.size();
+    return message;
+}
+
+void CNewsServer::Abort() { sock.Abort(); }

@@ -1,0 +1,97 @@
+#pragma once
+
+// One client session with one news server over one TCP connection (RFC 3977): connecting and
+// reading the greeting, sending a command and reading its status line or its status line and
+// dot-terminated block, listing and selecting newsgroups, and fetching articles. Every failure
+// is written as one diagnostic line to standard output; nothing is ever shown to the user.
+//
+// A session is used by one thread at a time; only Abort() may be called from another thread.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "nntp/CNewsGroup.h"
+#include "nntp/CNewsMessage.h"
+#include "platform/TcpConnection.h"
+
+class CNewsServer {
+public:
+    static constexpr int NNTP_PORT = 119;
+    // A read that receives nothing for this long ends as if the server had closed.
+    static constexpr std::chrono::milliseconds DEFAULT_READ_TIMEOUT{60000};
+    // No reply may grow beyond this; a larger one fails like a failed allocation.
+    static constexpr std::size_t MAX_REPLY_SIZE = std::size_t{64} << 20;
+
+    // `host` may name a port ("host:port", "[v6-address]:port"); otherwise `port` is used.
+    CNewsServer(const std::string& host, int port);
+    ~CNewsServer();
+    CNewsServer(const CNewsServer&) = delete;
+    CNewsServer& operator=(const CNewsServer&) = delete;
+
+    // Replaces the host. "host:port" and "[v6-address]:port" name a port too; a bare host (or a
+    // bare IPv6 address) means port 119.
+    void SetHost(const std::string& host);
+    // There is no socket library to start on this platform: succeeds and says so in the log.
+    bool Init();
+    // Connects to the host (each of its addresses in turn) and reads the greeting, whatever it
+    // says. A socket that an earlier Connect left is closed first.
+    bool Connect();
+    // Sends the command and reads the reply: its status line, or with singleLine false its
+    // status line followed by its block (a status line not beginning with "2" has no block).
+    // True says only that nothing failed locally; the caller judges the reply.
+    bool DoCommand(const std::string& command, std::string* reply, bool singleLine);
+    // Reads one status line, CR LF included.
+    bool ReadLine(std::string* reply);
+    // Reads one block, up to and without its terminating dot line, with dot-stuffing undone.
+    bool ReadBuffer(std::string* reply);
+    // Sends "quit" and shuts the connection down; true when the shutdown succeeded.
+    bool Disconnect();
+    // Writes one diagnostic line: local time, the function name and the message.
+    static void Log(std::string_view function, std::string_view message);
+
+    // Appends the server's newsgroups (LIST) to the session's list; a second call appends again.
+    bool FetchNewsGroups();
+    // Hands over every record fetched so far; the session keeps none of them.
+    bool GetNewsGroups(std::vector<std::unique_ptr<CNewsGroup>>& groups);
+    // Selects a newsgroup (GROUP) and hands out its record with its first and last numbers.
+    bool Open(const std::string& name, std::unique_ptr<CNewsGroup>& group);
+    // Fetches one article of the selected group (HEAD, then BODY), or nothing.
+    std::unique_ptr<CNewsMessage> ReadMessage(std::uint32_t number);
+
+    // Callable from any thread: ends the exchange under way at once and makes every later one
+    // fail, for good. For ending the program while the session is busy.
+    void Abort();
+
+    void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
+    const std::string& GetHost() const { return host; }
+    int GetPort() const { return port; }
+    bool IsConnected() const { return connected; }
+
+private:
+    enum class ReceiveOutcome { Data, Ended };
+    ReceiveOutcome ReceiveMore();
+    void ConsumePending(std::size_t end);
+
+    std::string host;
+    int port;
+    int defaultPort;
+    platform::TcpConnection sock;
+    bool connected = false;
+    std::vector<std::unique_ptr<CNewsGroup>> groupList;
+    // The session's own copy of the group that the last successful Open selected, so that
+    // ReadMessage never depends on a record that the caller may already have released.
+    std::optional<CNewsGroup> currentGroup;
+    std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
+
+    // Bytes received but not yet handed out: a status line and its block often arrive in one
+    // receive, and whatever follows the current reply belongs to the next read.
+    std::string pending;
+    std::size_t pendingStart = 0;
+    std::vector<char> receiveBuffer;
+};

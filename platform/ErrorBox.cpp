@@ -1,0 +1,42 @@
+#include "platform/ErrorBox.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+namespace {
+
+std::mutex& HandlerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void(const std::string&)>& Handler() {
+    static std::function<void(const std::string&)> handler;
+    return handler;
+}
+
+}  // namespace
+
+void ShowErrorBox(const std::string& text) {
+    std::function<void(const std::string&)> handler;
+    {
+        // Copy the handler and call it outside the lock: a box blocks its thread until the user
+        // dismisses it, and the other thread may want a box of its own meanwhile.
+        std::lock_guard lock(HandlerMutex());
+        handler = Handler();
+    }
+    if (handler) {
+        handler(text);
+        return;
+    }
+    std::fprintf(stderr, "ERROR: %s\n", text.c_str());
+}
+
+void SetErrorBoxHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard lock(HandlerMutex());
+    Handler() = std::move(handler);
+}
+
+}  // namespace platform

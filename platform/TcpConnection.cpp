@@ -1,0 +1,209 @@
+#include "platform/TcpConnection.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace platform {
+
+TcpConnection::TcpConnection() : m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TcpConnection::~TcpConnection() {
+    Close();
+    if (m_wakeFd >= 0) {
+        ::close(m_wakeFd);
+    }
+}
+
+std::vector<TcpConnection::Address> TcpConnection::Resolve(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    // Only the low 16 bits of the port count.
+    const std::string service = std::to_string(static_cast<std::uint16_t>(port));
+    addrinfo* list = nullptr;
+    std::vector<Address> addresses;
+    if (host.empty() || ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
+        return addresses;
+    }
+    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_addrlen > sizeof(sockaddr_storage)) {
+            continue;
+        }
+        Address address;
+        std::memcpy(&address.storage, entry->ai_addr, entry->ai_addrlen);
+        address.length = entry->ai_addrlen;
+        address.family = entry->ai_family;
+        addresses.push_back(address);
+    }
+    ::freeaddrinfo(list);
+    return addresses;
+}
+
+bool TcpConnection::OpenSocket(const Address& address) {
+    Close();
+    const int fd =
+        ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        return false;
+    }
+    // Commands are single short lines sent while nothing else is in flight; never hold them
+    // back waiting for an acknowledgement.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::lock_guard lock(m_fdMutex);
+    m_fd = fd;
+    if (m_aborted.load()) {
+        ::shutdown(m_fd, SHUT_RDWR);
+    }
+    return true;
+}
+
+bool TcpConnection::ConnectTo(const Address& address, std::chrono::milliseconds timeout) {
+    if (m_fd < 0 || m_aborted.load()) {
+        return false;
+    }
+    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) ==
+        0) {
+        return true;
+    }
+    if (errno != EINPROGRESS) {
+        return false;
+    }
+    if (WaitFor(POLLOUT, timeout) != WaitResult::Ready) {
+        return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+bool TcpConnection::SendAll(std::string_view data, std::chrono::milliseconds timeout) {
+    while (!data.empty()) {
+        if (m_fd < 0 || m_aborted.load()) {
+            return false;
+        }
+        const ssize_t sent = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            data.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (WaitFor(POLLOUT, timeout) != WaitResult::Ready) {
+                return false;
+            }
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+TcpConnection::ReceiveResult TcpConnection::Receive(std::span<char> buffer,
+                                                    std::chrono::milliseconds timeout) {
+    for (;;) {
+        if (m_aborted.load()) {
+            return {ReceiveStatus::Aborted, 0};
+        }
+        if (m_fd < 0) {
+            return {ReceiveStatus::Failed, 0};
+        }
+        // Linux clears quick-ack mode again on its own, so it is set before every receive.
+        // Without it the acknowledgement of a status line is delayed by up to 40 ms, and a
+        // server that writes the status line and its block separately (INN does) waits for it
+        // before it sends the block.
+        const int one = 1;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        const ssize_t got = ::recv(m_fd, buffer.data(), buffer.size(), 0);
+        if (got > 0) {
+            return {ReceiveStatus::Data, static_cast<std::size_t>(got)};
+        }
+        if (got == 0) {
+            return {ReceiveStatus::Closed, 0};
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return {ReceiveStatus::Failed, 0};
+        }
+        switch (WaitFor(POLLIN, timeout)) {
+            case WaitResult::Ready:
+                continue;
+            case WaitResult::TimedOut:
+                return {ReceiveStatus::TimedOut, 0};
+            case WaitResult::Aborted:
+                return {ReceiveStatus::Aborted, 0};
+            case WaitResult::Failed:
+                return {ReceiveStatus::Failed, 0};
+        }
+    }
+}
+
+bool TcpConnection::Shutdown() {
+    std::lock_guard lock(m_fdMutex);
+    return m_fd >= 0 && ::shutdown(m_fd, SHUT_RDWR) == 0;
+}
+
+void TcpConnection::Close() {
+    std::lock_guard lock(m_fdMutex);
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void TcpConnection::Abort() {
+    m_aborted.store(true);
+    const std::uint64_t one = 1;
+    if (m_wakeFd >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+    }
+    std::lock_guard lock(m_fdMutex);
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+    }
+}
+
+TcpConnection::WaitResult TcpConnection::WaitFor(short events,
+                                                 std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    for (;;) {
+        pollfd fds[2] = {{m_fd, events, 0}, {m_wakeFd, POLLIN, 0}};
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return WaitResult::TimedOut;
+        }
+        const int ready = ::poll(fds, m_wakeFd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            return WaitResult::Failed;
+        }
+        if (m_aborted.load() || (fds[1].revents & POLLIN) != 0) {
+            return WaitResult::Aborted;
+        }
+        if (ready == 0) {
+            return WaitResult::TimedOut;
+        }
+        // Errors and hang-ups are reported by the recv, send or SO_ERROR that follows.
+        return WaitResult::Ready;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,73 @@
+#pragma once
+
+// One TCP connection to a server, as the news client uses it. Every wait (connecting, sending,
+// receiving) is bounded by a time-out, and Abort() from any other thread ends the wait under way
+// at once and every later one. It knows nothing of NNTP: framing and logging are the caller's.
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+class TcpConnection {
+public:
+    // One address that a host name resolved to (IPv4 or IPv6), ready for ConnectTo().
+    struct Address {
+        sockaddr_storage storage{};
+        socklen_t length = 0;
+        int family = 0;
+    };
+
+    enum class ReceiveStatus { Data, Closed, TimedOut, Failed, Aborted };
+    struct ReceiveResult {
+        ReceiveStatus status;
+        std::size_t count;  // bytes received when status is Data
+    };
+
+    TcpConnection();
+    ~TcpConnection();
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+
+    // Every address of the host for a TCP connection to the port, in the resolver's order.
+    // getaddrinfo is thread-safe, so two sessions may resolve at the same time.
+    static std::vector<Address> Resolve(const std::string& host, int port);
+
+    // Closes the current socket, if any, and makes a new one for the address's family.
+    bool OpenSocket(const Address& address);
+    // The socket's descriptor, or -1.
+    int Handle() const { return m_fd; }
+
+    bool ConnectTo(const Address& address, std::chrono::milliseconds timeout);
+    // Sends all of the data, repeating short writes; never raises SIGPIPE.
+    bool SendAll(std::string_view data, std::chrono::milliseconds timeout);
+    // Receives what has arrived, up to the buffer's size, waiting at most the time-out.
+    ReceiveResult Receive(std::span<char> buffer, std::chrono::milliseconds timeout);
+    // Shuts the connection down in both directions; true when that succeeded.
+    bool Shutdown();
+    // Closes the socket.
+    void Close();
+
+    // Callable from any thread: wakes a wait under way and makes every later wait fail at once.
+    void Abort();
+    bool IsAborted() const { return m_aborted.load(); }
+
+private:
+    enum class WaitResult { Ready, TimedOut, Failed, Aborted };
+    WaitResult WaitFor(short events, std::chrono::milliseconds timeout);
+
+    int m_fd = -1;
+    int m_wakeFd = -1;  // an eventfd that Abort() makes readable
+    std::atomic<bool> m_aborted{false};
+    std::mutex m_fdMutex;  // guards m_fd changes against Abort() from another thread
+};
+
+}  // namespace platform

@@ -1,0 +1,230 @@
+#include "tests/support/ScriptedNntpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace test {
+namespace {
+
+int ListenOnLoopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 16);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Waits until the descriptor is readable; false when the server is stopping.
+bool WaitReadable(int fd, const std::atomic<bool>& stopping) {
+    while (!stopping.load()) {
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, 20);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+ScriptedReply ScriptedReply::Text(std::string text) {
+    ScriptedReply reply;
+    reply.chunks.push_back(std::move(text));
+    return reply;
+}
+
+ScriptedReply ScriptedReply::SplitAt(const std::string& text,
+                                     const std::vector<std::size_t>& offsets,
+                                     std::chrono::milliseconds pause) {
+    ScriptedReply reply;
+    std::size_t start = 0;
+    for (const std::size_t offset : offsets) {
+        reply.chunks.push_back(text.substr(start, offset - start));
+        start = offset;
+    }
+    reply.chunks.push_back(text.substr(start));
+    reply.pause = pause;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::ByteAtATime(const std::string& text,
+                                         std::chrono::milliseconds pause) {
+    ScriptedReply reply;
+    for (const char byte : text) {
+        reply.chunks.emplace_back(1, byte);
+    }
+    reply.pause = pause;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::CloseAfter(std::string text) {
+    ScriptedReply reply = Text(std::move(text));
+    reply.closeAfter = true;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::Silence() { return ScriptedReply{}; }
+
+ScriptedNntpServer::ScriptedNntpServer()
+    : m_greeting(ScriptedReply::Text("200 scripted server ready (posting ok)\r\n")) {
+    m_listenFd = ListenOnLoopback(m_port);
+    m_thread = std::thread([this] { Serve(); });
+}
+
+ScriptedNntpServer::~ScriptedNntpServer() {
+    m_stopping.store(true);
+    m_changed.notify_all();
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+std::string ScriptedNntpServer::Address() const {
+    return "127.0.0.1:" + std::to_string(m_port);
+}
+
+void ScriptedNntpServer::SetGreeting(ScriptedReply greeting) {
+    std::lock_guard lock(m_mutex);
+    m_greeting = std::move(greeting);
+}
+
+void ScriptedNntpServer::SetHandler(Handler handler) {
+    std::lock_guard lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+void ScriptedNntpServer::On(const std::string& command, ScriptedReply reply) {
+    std::lock_guard lock(m_mutex);
+    m_scripts[command] = std::move(reply);
+}
+
+std::vector<std::string> ScriptedNntpServer::Commands() const {
+    std::lock_guard lock(m_mutex);
+    return m_commands;
+}
+
+int ScriptedNntpServer::Connections() const {
+    std::lock_guard lock(m_mutex);
+    return m_connections;
+}
+
+bool ScriptedNntpServer::WaitForCommands(std::size_t count,
+                                         std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_commands.size() >= count; });
+}
+
+void ScriptedNntpServer::Serve() {
+    while (WaitReadable(m_listenFd, m_stopping)) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_connections;
+        }
+        ServeConnection(fd);
+        ::close(fd);
+    }
+}
+
+void ScriptedNntpServer::ServeConnection(int fd) {
+    ScriptedReply greeting;
+    {
+        std::lock_guard lock(m_mutex);
+        greeting = m_greeting;
+    }
+    if (!Send(fd, greeting)) {
+        return;
+    }
+    std::string received;
+    char buffer[4096];
+    while (WaitReadable(fd, m_stopping)) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            return;
+        }
+        received.append(buffer, static_cast<std::size_t>(got));
+        std::size_t end;
+        while ((end = received.find("\r\n")) != std::string::npos) {
+            const std::string command = received.substr(0, end);
+            received.erase(0, end + 2);
+            ScriptedReply reply;
+            {
+                std::lock_guard lock(m_mutex);
+                m_commands.push_back(command);
+                m_changed.notify_all();
+                if (const auto script = m_scripts.find(command); script != m_scripts.end()) {
+                    reply = script->second;
+                } else if (m_handler) {
+                    reply = m_handler(command);
+                } else if (command == "quit") {
+                    reply = ScriptedReply::CloseAfter("205 Bye\r\n");
+                } else {
+                    reply = ScriptedReply::Text("500 What?\r\n");
+                }
+            }
+            if (!Send(fd, reply)) {
+                return;
+            }
+        }
+    }
+}
+
+bool ScriptedNntpServer::Send(int fd, const ScriptedReply& reply) {
+    bool first = true;
+    for (const std::string& chunk : reply.chunks) {
+        if (!first && reply.pause.count() > 0 && !Sleep(reply.pause)) {
+            return false;
+        }
+        first = false;
+        std::size_t sent = 0;
+        while (sent < chunk.size()) {
+            const ssize_t wrote = ::send(fd, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return false;
+            }
+            sent += static_cast<std::size_t>(wrote);
+        }
+    }
+    if (reply.closeAfter) {
+        ::shutdown(fd, SHUT_RDWR);
+        return false;
+    }
+    return true;
+}
+
+bool ScriptedNntpServer::Sleep(std::chrono::milliseconds pause) {
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_for(lock, pause, [this] { return m_stopping.load(); });
+}
+
+int UnusedLoopbackPort() {
+    int port = 0;
+    const int fd = ListenOnLoopback(port);
+    ::close(fd);
+    return port;
+}
+
+}  // namespace test

@@ -1,0 +1,88 @@
+#pragma once
+
+// A news server inside the test process, on 127.0.0.1 and a port the system picks. Each command
+// line it receives is recorded and answered from a script: per exact command, or by a handler.
+// A reply can be cut into chunks with pauses between them, sent a byte at a time, or followed
+// by cutting the connection, so that tests can reproduce what real networks do to replies.
+// Connections are served one after another.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test {
+
+struct ScriptedReply {
+    std::vector<std::string> chunks;       // written one write each, in order
+    std::chrono::milliseconds pause{0};    // before every chunk but the first
+    bool closeAfter = false;               // cut the connection after the last chunk
+
+    static ScriptedReply Text(std::string text);
+    // The text cut at the given offsets, each piece its own write.
+    static ScriptedReply SplitAt(const std::string& text, const std::vector<std::size_t>& offsets,
+                                 std::chrono::milliseconds pause = std::chrono::milliseconds{20});
+    static ScriptedReply ByteAtATime(const std::string& text,
+                                     std::chrono::milliseconds pause = std::chrono::milliseconds{0});
+    // Sends the text (possibly nothing), then cuts the connection.
+    static ScriptedReply CloseAfter(std::string text);
+    // Sends nothing and keeps the connection open: a server that stopped answering.
+    static ScriptedReply Silence();
+};
+
+class ScriptedNntpServer {
+public:
+    using Handler = std::function<ScriptedReply(const std::string& command)>;
+
+    ScriptedNntpServer();
+    ~ScriptedNntpServer();
+    ScriptedNntpServer(const ScriptedNntpServer&) = delete;
+    ScriptedNntpServer& operator=(const ScriptedNntpServer&) = delete;
+
+    int Port() const { return m_port; }
+    // "127.0.0.1:PORT", as a news server name that Zarvo accepts.
+    std::string Address() const;
+
+    // Default: "200 scripted server ready (posting ok)\r\n".
+    void SetGreeting(ScriptedReply greeting);
+    // Answers every command without an exact script. Default: "500 What?\r\n", and for "quit"
+    // "205 Bye\r\n" followed by closing the connection.
+    void SetHandler(Handler handler);
+    // The reply to this exact command line, taking precedence over the handler.
+    void On(const std::string& command, ScriptedReply reply);
+
+    // Every command line received so far, over all connections, without CR LF.
+    std::vector<std::string> Commands() const;
+    int Connections() const;
+    // Waits until at least `count` commands have arrived; false after the time-out.
+    bool WaitForCommands(std::size_t count,
+                         std::chrono::milliseconds timeout = std::chrono::seconds{10}) const;
+
+private:
+    void Serve();
+    void ServeConnection(int fd);
+    bool Send(int fd, const ScriptedReply& reply);
+    bool Sleep(std::chrono::milliseconds pause);
+
+    int m_listenFd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    ScriptedReply m_greeting;
+    Handler m_handler;
+    std::map<std::string, ScriptedReply> m_scripts;
+    std::vector<std::string> m_commands;
+    int m_connections = 0;
+    std::thread m_thread;
+};
+
+// A port on 127.0.0.1 on which nothing listens, so that connecting to it is refused.
+int UnusedLoopbackPort();
+
+}  // namespace test
