@@ -17,7 +17,9 @@ std::string_view AsText(const std::string& reply) {
     return std::string_view(reply.data(), std::min(reply.size(), reply.find('\0')));
 }
 
-bool BeginsWith2(const std::string& reply) { return !reply.empty() && reply[0] == '2'; }
+bool BeginsWith2(const std::string& reply) {
+    return !reply.empty() && reply[0] == '2';
+}
 
 // The value of a field's leading decimal digits, after optional blanks and an optional sign;
 // 0 when it has none. Article numbers run to 2^32 - 1 while the record holds signed 32-bit
@@ -35,8 +37,8 @@ std::int32_t DecimalValue(std::string_view text) {
     }
     std::uint64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(text[i] - '0'),
-                                        UINT32_MAX);
+        value =
+            std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(text[i] - '0'), UINT32_MAX);
     }
     std::uint32_t bits = static_cast<std::uint32_t>(value);
     if (negative) {
@@ -54,7 +56,8 @@ struct HostAndPort {
 HostAndPort ParseHost(const std::string& text) {
     const auto parsePort = [](std::string_view digits) -> std::optional<int> {
         if (digits.empty() || digits.size() > 5 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
             return std::nullopt;
         }
         const int port = std::stoi(std::string(digits));
@@ -142,7 +145,8 @@ bool CNewsServer::Connect() {
         return true;
     }
     sock.Close();
-    Log("CNewsServer::Connect", madeSocket ? "connect failed ()" : "Couldn't create the socket... ()");
+    Log("CNewsServer::Connect",
+        madeSocket ? "connect failed ()" : "Couldn't create the socket... ()");
     return false;
 }
 
@@ -189,8 +193,7 @@ CNewsServer::ReceiveOutcome CNewsServer::ReceiveMore() {
         pending.erase(0, pendingStart);
         pendingStart = 0;
     }
-    const platform::TcpConnection::ReceiveResult result =
-        sock.Receive(receiveBuffer, readTimeout);
+    const platform::TcpConnection::ReceiveResult result = sock.Receive(receiveBuffer, readTimeout);
     switch (result.status) {
         case platform::TcpConnection::ReceiveStatus::Data:
             pending.append(receiveBuffer.data(), result.count);
@@ -221,6 +224,7 @@ bool CNewsServer::ReadLine(std::string* reply) {
     for (;;) {
         const std::size_t end = pending.find("\r\n", searchFrom);
         if (end != std::string::npos) {
+            overflowed = overflowed || end + 2 - pendingStart > maxReplySize;
             if (!overflowed) {
                 reply->assign(pending, pendingStart, end + 2 - pendingStart);
             }
@@ -230,14 +234,15 @@ bool CNewsServer::ReadLine(std::string* reply) {
             }
             return !overflowed;
         }
-        if (pending.size() - pendingStart > MAX_REPLY_SIZE) {
+        if (pending.size() - pendingStart > maxReplySize) {
             // Too long to be a status line: drop it but keep reading to its end, so that the
             // next reply still starts where it should.
             overflowed = true;
             pending.erase(0, pending.size() - 1);
             pendingStart = 0;
         }
-        searchFrom = std::max(pendingStart + 1, pending.size() - std::min<std::size_t>(pending.size(), 1));
+        searchFrom =
+            std::max(pendingStart + 1, pending.size() - std::min<std::size_t>(pending.size(), 1));
         if (ReceiveMore() == ReceiveOutcome::Ended) {
             // The server closed (or went silent): what came so far is the reply.
             if (!overflowed) {
@@ -266,8 +271,9 @@ bool CNewsServer::ReadBuffer(std::string* reply) {
             const std::string_view line(pending.data() + pendingStart, end + 2 - pendingStart);
             const bool continuation = insideDroppedLine;
             insideDroppedLine = false;
-            ConsumePending(end + 2);
+            pendingStart = end + 2;
             if (!continuation && line == ".\r\n") {
+                ConsumePending(pendingStart);
                 if (overflowed) {
                     Log("CNewsServer::ReadBuffer", "Couldn't realloc");
                 }
@@ -278,7 +284,7 @@ bool CNewsServer::ReadBuffer(std::string* reply) {
             if (overflowed) {
                 continue;
             }
-            if (reply->size() + data.size() > MAX_REPLY_SIZE) {
+            if (reply->size() + data.size() > maxReplySize) {
                 // Too large to keep: drop it, but read on to the end of the block so that the
                 // session stays in step with the server.
                 overflowed = true;
@@ -287,7 +293,7 @@ bool CNewsServer::ReadBuffer(std::string* reply) {
             }
             reply->append(data);
         }
-        if (pending.size() - pendingStart > MAX_REPLY_SIZE) {
+        if (pending.size() - pendingStart > maxReplySize) {
             overflowed = true;
             std::string().swap(*reply);
             // Keep a final CR, which may be the first half of the line's end.
@@ -352,9 +358,9 @@ bool CNewsServer::FetchNewsGroups() {
         if (Split(" ", line, fields) != 4) {
             continue;
         }
-        groupList.push_back(std::make_unique<CNewsGroup>(
-            std::move(fields[0]), DecimalValue(fields[2]), DecimalValue(fields[1]),
-            std::move(fields[3])));
+        groupList.push_back(
+            std::make_unique<CNewsGroup>(std::move(fields[0]), DecimalValue(fields[2]),
+                                         DecimalValue(fields[1]), std::move(fields[3])));
     }
     return true;
 }
@@ -446,4 +452,6 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
     return message;
 }
 
-void CNewsServer::Abort() { sock.Abort(); }
+void CNewsServer::Abort() {
+    sock.Abort();
+}

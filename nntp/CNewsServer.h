@@ -69,6 +69,8 @@ public:
     void Abort();
 
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
+    // Lowers the reply cap; for tests, which cannot afford 64 MiB replies.
+    void SetMaxReplySize(std::size_t bytes) { maxReplySize = bytes; }
     const std::string& GetHost() const { return host; }
     int GetPort() const { return port; }
     bool IsConnected() const { return connected; }
@@ -88,6 +90,7 @@ private:
     // ReadMessage never depends on a record that the caller may already have released.
     std::optional<CNewsGroup> currentGroup;
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
+    std::size_t maxReplySize = MAX_REPLY_SIZE;
 
     // Bytes received but not yet handed out: a status line and its block often arrive in one
     // receive, and whatever follows the current reply belongs to the next read.

@@ -72,8 +72,7 @@ bool TcpConnection::ConnectTo(const Address& address, std::chrono::milliseconds 
     if (m_fd < 0 || m_aborted.load()) {
         return false;
     }
-    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) ==
-        0) {
+    if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
         return true;
     }
     if (errno != EINPROGRESS) {
@@ -177,8 +176,7 @@ void TcpConnection::Abort() {
     }
 }
 
-TcpConnection::WaitResult TcpConnection::WaitFor(short events,
-                                                 std::chrono::milliseconds timeout) {
+TcpConnection::WaitResult TcpConnection::WaitFor(short events, std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {

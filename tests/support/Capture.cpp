@@ -33,7 +33,9 @@ ConsoleCapture::ConsoleCapture() {
     });
 }
 
-ConsoleCapture::~ConsoleCapture() { platform::SetConsoleSink({}); }
+ConsoleCapture::~ConsoleCapture() {
+    platform::SetConsoleSink({});
+}
 
 std::string ConsoleCapture::Text() const {
     std::lock_guard lock(m_mutex);
@@ -66,7 +68,9 @@ ErrorBoxRecorder::ErrorBoxRecorder() {
     });
 }
 
-ErrorBoxRecorder::~ErrorBoxRecorder() { platform::SetErrorBoxHandler({}); }
+ErrorBoxRecorder::~ErrorBoxRecorder() {
+    platform::SetErrorBoxHandler({});
+}
 
 std::vector<std::string> ErrorBoxRecorder::Texts() const {
     std::lock_guard lock(m_mutex);

@@ -65,8 +65,7 @@ ScriptedReply ScriptedReply::SplitAt(const std::string& text,
     return reply;
 }
 
-ScriptedReply ScriptedReply::ByteAtATime(const std::string& text,
-                                         std::chrono::milliseconds pause) {
+ScriptedReply ScriptedReply::ByteAtATime(const std::string& text, std::chrono::milliseconds pause) {
     ScriptedReply reply;
     for (const char byte : text) {
         reply.chunks.emplace_back(1, byte);
@@ -81,7 +80,9 @@ ScriptedReply ScriptedReply::CloseAfter(std::string text) {
     return reply;
 }
 
-ScriptedReply ScriptedReply::Silence() { return ScriptedReply{}; }
+ScriptedReply ScriptedReply::Silence() {
+    return ScriptedReply{};
+}
 
 ScriptedNntpServer::ScriptedNntpServer()
     : m_greeting(ScriptedReply::Text("200 scripted server ready (posting ok)\r\n")) {
@@ -198,7 +199,8 @@ bool ScriptedNntpServer::Send(int fd, const ScriptedReply& reply) {
         first = false;
         std::size_t sent = 0;
         while (sent < chunk.size()) {
-            const ssize_t wrote = ::send(fd, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL);
+            const ssize_t wrote =
+                ::send(fd, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL);
             if (wrote < 0 && errno == EINTR) {
                 continue;
             }

@@ -19,16 +19,17 @@
 namespace test {
 
 struct ScriptedReply {
-    std::vector<std::string> chunks;       // written one write each, in order
-    std::chrono::milliseconds pause{0};    // before every chunk but the first
-    bool closeAfter = false;               // cut the connection after the last chunk
+    std::vector<std::string> chunks;     // written one write each, in order
+    std::chrono::milliseconds pause{0};  // before every chunk but the first
+    bool closeAfter = false;             // cut the connection after the last chunk
 
     static ScriptedReply Text(std::string text);
     // The text cut at the given offsets, each piece its own write.
     static ScriptedReply SplitAt(const std::string& text, const std::vector<std::size_t>& offsets,
                                  std::chrono::milliseconds pause = std::chrono::milliseconds{20});
     static ScriptedReply ByteAtATime(const std::string& text,
-                                     std::chrono::milliseconds pause = std::chrono::milliseconds{0});
+                                     std::chrono::milliseconds pause = std::chrono::milliseconds{
+                                         0});
     // Sends the text (possibly nothing), then cuts the connection.
     static ScriptedReply CloseAfter(std::string text);
     // Sends nothing and keeps the connection open: a server that stopped answering.
