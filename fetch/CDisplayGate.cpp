@@ -1,0 +1,65 @@
+#include "fetch/CDisplayGate.h"
+
+#include "platform/ErrorBox.h"
+
+void CDisplayGate::Detach() {
+    std::lock_guard lock(m_mutex);
+    m_display = nullptr;
+}
+
+void CDisplayGate::ShowErrorBox(const std::string& text) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_display == nullptr) {
+            return;
+        }
+    }
+    // Outside the lock: a box waits for the user, and Detach() must not wait for the user.
+    platform::ShowErrorBox(text);
+}
+
+void CDisplayGate::SetEditText(int control, const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->SetEditText(control, text);
+    }
+}
+
+void CDisplayGate::SetProgress(int control, std::int64_t low, std::int64_t high, int step,
+                               std::int64_t position) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->SetProgress(control, low, high, step, position);
+    }
+}
+
+void CDisplayGate::StepProgress(int control) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->StepProgress(control);
+    }
+}
+
+void CDisplayGate::ClearPictures() {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->ClearPictures();
+    }
+}
+
+std::size_t CDisplayGate::AppendPicture(const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    return m_display != nullptr ? m_display->AppendPicture(path) : 0;
+}
+
+int CDisplayGate::CurrentPicture() {
+    std::lock_guard lock(m_mutex);
+    return m_display != nullptr ? m_display->CurrentPicture() : 0;
+}
+
+void CDisplayGate::OnNext() {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->OnNext();
+    }
+}

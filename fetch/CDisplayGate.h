@@ -1,0 +1,34 @@
+#pragma once
+
+// The worker's way to the window: forwards each display call while the window is attached, and
+// drops it once the window has detached itself, so that after Exit the worker touches nothing of
+// the window, not even with a message box. A call under way finishes before Detach() returns.
+
+#include <mutex>
+
+#include "fetch/CFetchDisplay.h"
+
+class CDisplayGate final : public CFetchDisplay {
+public:
+    explicit CDisplayGate(CFetchDisplay& display) : m_display(&display) {}
+
+    // After it every call is dropped. Whoever calls it must first release any display call
+    // that is waiting for the calling thread, or the two would wait for each other.
+    void Detach();
+
+    // The worker's message boxes, shown only while the window is attached.
+    void ShowErrorBox(const std::string& text);
+
+    void SetEditText(int control, const std::string& text) override;
+    void SetProgress(int control, std::int64_t low, std::int64_t high, int step,
+                     std::int64_t position) override;
+    void StepProgress(int control) override;
+    void ClearPictures() override;
+    std::size_t AppendPicture(const std::string& path) override;
+    int CurrentPicture() override;
+    void OnNext() override;
+
+private:
+    std::mutex m_mutex;
+    CFetchDisplay* m_display;
+};

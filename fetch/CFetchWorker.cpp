@@ -1,0 +1,75 @@
+#include "fetch/CFetchWorker.h"
+
+#include <system_error>
+
+#include "fetch/FetchThread.h"
+
+CFetchWorker::CFetchWorker(CFetchDisplay& display)
+    : m_threadArg(std::make_shared<ThreadArg>(display)) {}
+
+CFetchWorker::~CFetchWorker() {
+    EndRun(std::chrono::seconds{5});
+}
+
+bool CFetchWorker::InitServer() {
+    return m_threadArg->server.Init();
+}
+
+bool CFetchWorker::StartThread() {
+    if (m_thread.joinable()) {
+        return true;
+    }
+    m_threadArg->stop.store(0);
+    try {
+        m_thread = std::thread(FetchThread, m_threadArg);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void CFetchWorker::OnStart() {
+    m_threadArg->stop.store(0);
+    m_threadArg->startEvent.Set();
+}
+
+void CFetchWorker::OnStop() {
+    m_threadArg->stop.store(1);
+}
+
+bool CFetchWorker::EndRun(std::chrono::milliseconds wait) {
+    ThreadArg& arg = *m_threadArg;
+    arg.stop.store(1);
+    // A Start pressed during the run must not begin another one on the way out.
+    arg.startEvent.Reset();
+    arg.exitEvent.Set();
+    arg.server.Abort();
+    arg.dlg.Detach();
+    if (!m_thread.joinable()) {
+        return true;
+    }
+    bool ended;
+    {
+        std::unique_lock lock(arg.progressMutex);
+        ended = arg.progressChanged.wait_for(lock, wait, [&] { return arg.threadEnded; });
+    }
+    if (ended) {
+        m_thread.join();
+    } else {
+        // Still inside something no signal can cut short (a name look-up): it holds its own
+        // share of everything it uses, so it may finish on its own.
+        m_thread.detach();
+    }
+    return ended;
+}
+
+bool CFetchWorker::WaitForRuns(std::uint64_t runs, std::chrono::milliseconds timeout) {
+    ThreadArg& arg = *m_threadArg;
+    std::unique_lock lock(arg.progressMutex);
+    return arg.progressChanged.wait_for(lock, timeout, [&] { return arg.runsDone >= runs; });
+}
+
+std::uint64_t CFetchWorker::RunsDone() const {
+    std::lock_guard lock(m_threadArg->progressMutex);
+    return m_threadArg->runsDone;
+}

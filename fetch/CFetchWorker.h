@@ -1,0 +1,46 @@
+#pragma once
+
+// Owns the fetch worker for the main window: the thread, its session, its events and its stop
+// flag, and the handshake of Start, Stop and Exit. It does no fetching itself (FetchThread does)
+// and shows nothing (the window implements CFetchDisplay).
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "fetch/CFetchDisplay.h"
+#include "fetch/ThreadArg.h"
+
+class CFetchWorker {
+public:
+    explicit CFetchWorker(CFetchDisplay& display);
+    // Ends the worker (see EndRun) if the window has not done so.
+    ~CFetchWorker();
+    CFetchWorker(const CFetchWorker&) = delete;
+    CFetchWorker& operator=(const CFetchWorker&) = delete;
+
+    // Starts the session's network layer.
+    bool InitServer();
+    // Starts the worker thread, idle until Start; false when it cannot be started.
+    bool StartThread();
+    bool IsThreadStarted() const { return m_thread.joinable(); }
+
+    // Start: clears the stop flag and asks for a run; a run under way is followed by one more.
+    void OnStart();
+    // Stop: the worker stops before its next group or article.
+    void OnStop();
+    // Exit: ends a run under way at once (stop flag, exit event, the session's connection cut
+    // from this thread so that a blocked read returns) and waits at most `wait` for the thread
+    // to end. From then on the worker touches nothing of the display. True when the thread has
+    // ended; otherwise it is left to end on its own, holding nothing of the window.
+    bool EndRun(std::chrono::milliseconds wait);
+
+    // Waits until at least `runs` runs have ended since the thread started; false on time-out.
+    bool WaitForRuns(std::uint64_t runs, std::chrono::milliseconds timeout);
+    std::uint64_t RunsDone() const;
+
+private:
+    std::shared_ptr<ThreadArg> m_threadArg;
+    std::thread m_thread;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+// What the fetch worker thread is handed: the window's display, the news server session, the
+// two events and the stop flag. The thread shares ownership of it, so that a worker that
+// outlives the window (one stuck resolving a host name at exit) never touches freed memory.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "fetch/CDisplayGate.h"
+#include "nntp/CNewsServer.h"
+#include "platform/ManualResetEvent.h"
+
+struct ThreadArg {
+    explicit ThreadArg(CFetchDisplay& display) : dlg(display), server("", CNewsServer::NNTP_PORT) {}
+
+    CDisplayGate dlg;
+    CNewsServer server;
+    platform::ManualResetEvent startEvent;  // set by Start, reset when a run begins
+    platform::ManualResetEvent exitEvent;   // set by Exit
+    // Stop writes 1, Start writes 0; the worker tests it before each group and each article.
+    std::atomic<std::uint8_t> stop{0};
+
+    // How many runs have ended, and whether the thread has: for the window's bounded exit wait,
+    // for tests and for the benchmark front.
+    std::mutex progressMutex;
+    std::condition_variable progressChanged;
+    std::uint64_t runsDone = 0;
+    bool threadEnded = false;
+};
