@@ -331,7 +331,7 @@ void CNewsServer::Log(std::string_view function, std::string_view message) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    char stamp[32];
+    char stamp[64];
     std::snprintf(stamp, sizeof stamp, "%04d:%02d:%02d::%02d:%02d:%02d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     std::string line;
