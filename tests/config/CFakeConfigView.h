@@ -1,0 +1,38 @@
+#pragma once
+
+// A configuration dialog for the tests: it keeps entries in the order they came (a real list
+// sorts them) and logs the wait cursor. It refuses one chosen entry, standing in for a list box
+// whose add fails; it shows nothing.
+
+#include <string>
+#include <vector>
+
+#include "config/CConfigView.h"
+
+namespace test {
+
+class CFakeConfigView : public CConfigView {
+public:
+    void SetServerText(const std::string& text) override { server = text; }
+    bool AddSelected(const std::string& name) override { return Add(selected, name); }
+    bool AddAvailable(const std::string& name) override { return Add(available, name); }
+    void BeginWaitCursor() override { cursor += "begin;"; }
+    void EndWaitCursor() override { cursor += "end;"; }
+
+    std::string refuse = "\x01never";  // refused in either list
+    std::string server = "unset";
+    std::vector<std::string> selected;
+    std::vector<std::string> available;
+    std::string cursor;
+
+private:
+    bool Add(std::vector<std::string>& list, const std::string& name) const {
+        if (name == refuse) {
+            return false;
+        }
+        list.push_back(name);
+        return true;
+    }
+};
+
+}  // namespace test
