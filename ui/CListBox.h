@@ -1,0 +1,46 @@
+#pragma once
+
+// A sorted, single-selection list box with the operations the configuration dialog uses, in
+// the manner of the Windows list box it stands for: add (sorted into place), delete, count,
+// current selection, an entry's text and the prefix search. Selecting or double-clicking an
+// entry does nothing by itself. Entries are byte strings; CSortedNameList::CanList says which
+// ones it takes.
+
+#include <QListView>
+#include <string>
+#include <vector>
+
+#include "ui/CNameListModel.h"
+
+class CListBox : public QListView {
+    Q_OBJECT
+
+public:
+    // The list box's error result (LB_ERR).
+    static constexpr int LB_ERR = -1;
+
+    explicit CListBox(QWidget* parent = nullptr);
+
+    // Sorts the name into place; its index, or LB_ERR when the list refuses it.
+    int AddString(const std::string& name);
+    // Sorts many names in at once (one sort, one redraw); the ones the list refuses are left
+    // out. Returns how many were added. The selected entry stays selected.
+    std::size_t AddStrings(std::vector<std::string> names);
+    // Deletes the entry; false when there is none at the index.
+    bool DeleteString(int index);
+
+    int GetCount() const;
+    // The selected entry's index, or LB_ERR.
+    int GetCurSel() const;
+    // Selects the entry at the index; LB_ERR clears the selection.
+    void SetCurSel(int index);
+    // The entry's text; empty when there is none at the index.
+    std::string GetText(int index) const;
+    // The first entry that begins with `prefix` without regard to case, or LB_ERR.
+    int FindString(const std::string& prefix) const;
+    // Every entry, in list order.
+    const std::vector<std::string>& Names() const { return m_model.Names().Names(); }
+
+private:
+    CNameListModel m_model;
+};

@@ -1,0 +1,352 @@
+#include "ui/CZarvoDlg.h"
+
+#include <unistd.h>
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "fetch/ControlIds.h"
+#include "platform/ErrorBox.h"
+#include "platform/ProgramFolder.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CConfigDlg.h"
+#include "ui/CDialogUnits.h"
+#include "ui/CZarvoIcon.h"
+
+namespace {
+
+// The ids of the controls that have none in fetch/ControlIds.h.
+constexpr int IDC_EXIT = 2;
+constexpr int IDC_START = 1002;
+constexpr int IDC_CONFIGURE = 1003;
+constexpr int IDC_STOP = 1004;
+constexpr int IDC_BROWSER = 1009;
+constexpr int IDC_PREVIOUS = 1010;
+constexpr int IDC_NEXT = 1011;
+constexpr int IDC_DELETE_FILE = 1012;
+
+void SetId(QWidget& widget, int id) {
+    widget.setObjectName(QString::number(id));
+}
+
+void MakeStatusBox(QLineEdit& edit, int id, bool rightAligned) {
+    SetId(edit, id);
+    edit.setReadOnly(true);
+    if (rightAligned) {
+        edit.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
+}  // namespace
+
+CZarvoDlg::CZarvoDlg(QWidget* parent)
+    : QDialog(parent),
+      m_exit(QStringLiteral("Exit"), this),
+      m_overallProgress(this),
+      m_groupProgress(this),
+      m_start(QStringLiteral("Start"), this),
+      m_configure(QStringLiteral("Configure"), this),
+      m_stop(QStringLiteral("Stop"), this),
+      m_newsgroupStatus(QStringLiteral("Newsgroup Status"), this),
+      m_overallStatus(QStringLiteral("Overall Status"), this),
+      m_browser(this),
+      m_previous(QStringLiteral("Previous"), this),
+      m_pictureControl(QStringLiteral("Picture Control"), this),
+      m_next(QStringLiteral("Next"), this),
+      m_deleteFile(QStringLiteral("Delete File"), this),
+      m_groupName(this),
+      m_processingLabel(QStringLiteral("Processing Newsgroup:"), this),
+      m_groupCounter(this),
+      m_articleCounter(this),
+      m_currentPictureLabel(QStringLiteral("Current Picture:"), this),
+      m_pictureName(this),
+      m_pictureCounter(this),
+      m_aboutKey(QKeySequence::HelpContents, this),
+      m_requests(*this),
+      m_pictures(*this) {
+    setWindowTitle(QString::fromLatin1(CAPTION));
+    // A caption, a system menu and a close box; no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    const CDialogUnits units = CDialogUnits::FromFont(font());
+    setFixedSize(units.ToPixelsX(434), units.ToPixelsY(295));
+
+    units.Place(m_exit, 377, 93, 50, 14);
+    units.Place(m_overallProgress, 11, 36, 149, 9);
+    units.Place(m_groupProgress, 10, 112, 151, 9);
+    units.Place(m_start, 377, 13, 50, 16);
+    units.Place(m_configure, 377, 61, 50, 16);
+    units.Place(m_stop, 377, 32, 50, 16);
+    units.Place(m_newsgroupStatus, 7, 64, 270, 63);
+    units.Place(m_overallStatus, 8, 21, 270, 34);
+    units.Place(m_browser, 278, 137, 153, 151);
+    units.Place(m_previous, 89, 172, 70, 17);
+    units.Place(m_pictureControl, 85, 163, 156, 104);
+    units.Place(m_next, 89, 192, 70, 17);
+    units.Place(m_deleteFile, 89, 212, 70, 17);
+    units.Place(m_groupName, 10, 89, 267, 12);
+    units.Place(m_processingLabel, 9, 76, 124, 12);
+    units.Place(m_groupCounter, 192, 35, 85, 11);
+    units.Place(m_articleCounter, 192, 110, 85, 11);
+    units.Place(m_currentPictureLabel, 91, 238, 57, 11);
+    units.Place(m_pictureName, 88, 252, 152, 14);
+    units.Place(m_pictureCounter, 162, 236, 77, 12);
+
+    // The group boxes only frame their controls, which stay the window's own children: behind
+    // everything else.
+    for (QGroupBox* frame : {&m_pictureControl, &m_overallStatus, &m_newsgroupStatus}) {
+        frame->lower();
+        frame->setFocusPolicy(Qt::NoFocus);
+        // The title sits on the frame's top line, as in the template's group boxes, rather
+        // than above it: the controls were placed for that.
+        frame->setStyleSheet(QStringLiteral(
+            "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: 6px; padding: 0 2px; }"));
+    }
+    SetId(m_exit, IDC_EXIT);
+    SetId(m_overallProgress, IDC_OVERALL_PROGRESS);
+    SetId(m_groupProgress, IDC_GROUP_PROGRESS);
+    SetId(m_start, IDC_START);
+    SetId(m_configure, IDC_CONFIGURE);
+    SetId(m_stop, IDC_STOP);
+    SetId(m_browser, IDC_BROWSER);
+    SetId(m_previous, IDC_PREVIOUS);
+    SetId(m_next, IDC_NEXT);
+    SetId(m_deleteFile, IDC_DELETE_FILE);
+    MakeStatusBox(m_groupName, IDC_GROUP_NAME, false);
+    MakeStatusBox(m_groupCounter, IDC_GROUP_COUNTER, true);
+    MakeStatusBox(m_articleCounter, IDC_ARTICLE_COUNTER, true);
+    MakeStatusBox(m_pictureName, IDC_PICTURE_NAME, true);
+    MakeStatusBox(m_pictureCounter, IDC_PICTURE_COUNTER, true);
+    // The browser's context menu would hide the window's own.
+    m_browser.setContextMenuPolicy(Qt::NoContextMenu);
+
+    // The template's order is the tab order; the bars, frames, labels and the browser take no
+    // part in it.
+    QWidget* const tabOrder[] = {&m_exit,           &m_start,       &m_configure,
+                                 &m_stop,           &m_previous,    &m_next,
+                                 &m_deleteFile,     &m_groupName,   &m_groupCounter,
+                                 &m_articleCounter, &m_pictureName, &m_pictureCounter};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+    m_exit.setFocus();
+
+    connect(&m_exit, &QPushButton::clicked, this, &CZarvoDlg::OnExit);
+    connect(&m_start, &QPushButton::clicked, this, &CZarvoDlg::OnStart);
+    connect(&m_stop, &QPushButton::clicked, this, &CZarvoDlg::OnStop);
+    connect(&m_configure, &QPushButton::clicked, this, &CZarvoDlg::OnConfigure);
+    connect(&m_previous, &QPushButton::clicked, this, &CZarvoDlg::OnPrevious);
+    connect(&m_next, &QPushButton::clicked, this, [this] { OnNext(); });
+    connect(&m_deleteFile, &QPushButton::clicked, this, &CZarvoDlg::OnDeleteFile);
+    connect(&m_aboutKey, &QShortcut::activated, this, &CZarvoDlg::OnAbout);
+
+    m_initialized = OnInitDialog();
+}
+
+CZarvoDlg::~CZarvoDlg() {
+    EndWorker();
+}
+
+bool CZarvoDlg::OnInitDialog() {
+    setWindowIcon(CZarvoIcon::Create());
+
+    const std::optional<std::string> folder = platform::GetProgramFolder();
+    if (!folder) {
+        platform::ShowErrorBox("GetModuleFileName failed!!");
+        return false;
+    }
+    // Every relative name of the program (zarvo.cfg, images/, the article files, the page)
+    // lies in the program folder from here on.
+    if (::chdir(folder->c_str()) != 0) {
+        platform::ShowErrorBox("chdir failed");
+        return false;
+    }
+    m_programFolder = *folder;
+    m_pictures.SetProgramFolder(m_programFolder);
+    // A folder that exists already is fine; one that cannot be made shows up later, when a
+    // picture cannot be written.
+    std::error_code ignored;
+    std::filesystem::create_directory("images", ignored);
+    std::filesystem::create_directory("tmp_dir", ignored);
+
+    m_worker = std::make_unique<CFetchWorker>(*this);
+    if (!m_worker->InitServer()) {
+        platform::ShowErrorBox("NewsServer INIT FAILED!!");
+        return false;
+    }
+    if (!m_worker->StartThread()) {
+        platform::ShowErrorBox("beginthreadex failed");
+        return false;
+    }
+    return true;
+}
+
+bool CZarvoDlg::EndWorker() {
+    // First let go of every call the worker is waiting on here, and of its message boxes:
+    // ending the worker waits for the call under way, which would otherwise wait for us.
+    m_requests.Release();
+    emit exiting();
+    if (!m_worker) {
+        return true;
+    }
+    return m_worker->EndRun(EXIT_WAIT);
+}
+
+void CZarvoDlg::OnStart() {
+    if (m_worker) {
+        m_worker->OnStart();
+    }
+}
+
+void CZarvoDlg::OnStop() {
+    if (m_worker) {
+        m_worker->OnStop();
+    }
+}
+
+void CZarvoDlg::OnExit() {
+    if (m_exiting) {
+        return;
+    }
+    m_exiting = true;
+    m_workerEnded = EndWorker();
+    done(QDialog::Accepted);
+}
+
+void CZarvoDlg::reject() {
+    OnExit();
+}
+
+void CZarvoDlg::OnConfigure() {
+    // Parented to this window, as the owner that the configuration dialog is modal over.
+    CConfigDlg dialog(this);
+    dialog.DoModal();
+}
+
+void CZarvoDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.setWindowIcon(windowIcon());
+    about.exec();
+}
+
+void CZarvoDlg::OnPrevious() {
+    m_pictures.OnPrevious();
+}
+
+void CZarvoDlg::OnNext() {
+    // The worker's call comes from its own thread and is carried over; the button's comes
+    // from here.
+    m_requests.Call([this] { m_pictures.OnNext(); });
+}
+
+void CZarvoDlg::OnDeleteFile() {
+    m_pictures.OnDeleteFile();
+}
+
+void CZarvoDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier) {
+        // A focused button takes Enter for itself; anywhere else Enter is the OK command,
+        // which is Exit.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            OnExit();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CZarvoDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    const QAction* about = menu.addAction(QString::fromLatin1(ABOUT_ENTRY));
+    if (menu.exec(event->globalPos()) == about) {
+        OnAbout();
+    }
+}
+
+QLineEdit* CZarvoDlg::EditControl(int control) {
+    switch (control) {
+        case IDC_GROUP_NAME:
+            return &m_groupName;
+        case IDC_GROUP_COUNTER:
+            return &m_groupCounter;
+        case IDC_ARTICLE_COUNTER:
+            return &m_articleCounter;
+        case IDC_PICTURE_NAME:
+            return &m_pictureName;
+        case IDC_PICTURE_COUNTER:
+            return &m_pictureCounter;
+        default:
+            return nullptr;
+    }
+}
+
+CProgressBar* CZarvoDlg::ProgressControl(int control) {
+    switch (control) {
+        case IDC_OVERALL_PROGRESS:
+            return &m_overallProgress;
+        case IDC_GROUP_PROGRESS:
+            return &m_groupProgress;
+        default:
+            return nullptr;
+    }
+}
+
+void CZarvoDlg::SetEditText(int control, const std::string& text) {
+    m_requests.Call([this, control, text] {
+        if (QLineEdit* edit = EditControl(control)) {
+            // The new text replaces the whole content.
+            edit->setText(QString::fromUtf8(text));
+        }
+    });
+}
+
+void CZarvoDlg::SetProgress(int control, std::int64_t low, std::int64_t high, int step,
+                            std::int64_t position) {
+    m_requests.Call([=, this] {
+        if (CProgressBar* bar = ProgressControl(control)) {
+            bar->SetProgress(low, high, step, position);
+        }
+    });
+}
+
+void CZarvoDlg::StepProgress(int control) {
+    m_requests.Call([this, control] {
+        if (CProgressBar* bar = ProgressControl(control)) {
+            bar->StepIt();
+        }
+    });
+}
+
+// The list itself needs no trip to this window's thread: it is used only under its lock.
+void CZarvoDlg::ClearPictures() {
+    m_pictures.ClearPictures();
+}
+
+std::size_t CZarvoDlg::AppendPicture(const std::string& path) {
+    return m_pictures.AppendPicture(path);
+}
+
+int CZarvoDlg::CurrentPicture() {
+    return g_currentPicture.load();
+}
+
+void CZarvoDlg::SetPictureName(const std::string& name) {
+    m_pictureName.setText(QString::fromUtf8(name));
+}
+
+void CZarvoDlg::SetPictureCounter(const std::string& text) {
+    m_pictureCounter.setText(QString::fromUtf8(text));
+}
+
+void CZarvoDlg::Navigate(const std::string& pagePath) {
+    m_browser.Navigate(pagePath);
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+// The program's one window, "Zarvo". At start it makes the program folder the current
+// directory, creates images/ and tmp_dir/, and starts the fetch worker, idle until Start. Its
+// buttons start and stop the worker, open the configuration dialog and the About box, page
+// through the pictures (the picture browser it owns) and end the program.
+//
+// The worker writes the counters and bars and calls Next from its own thread: each such call
+// is carried over to this window's thread and the worker waits until it is done. Exit releases
+// every waiting call, ends the worker's run at once and closes the window within a second; the
+// worker never touches the window after that. It does no fetching or decoding itself.
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "fetch/CFetchDisplay.h"
+#include "fetch/CFetchWorker.h"
+#include "ui/CPictureBrowser.h"
+#include "ui/CPictureView.h"
+#include "ui/CProgressBar.h"
+#include "ui/CUiThreadRequests.h"
+#include "ui/CWebBrowser2.h"
+
+class CZarvoDlg : public QDialog, public CFetchDisplay, private CPictureView {
+    Q_OBJECT
+
+public:
+    static constexpr const char* CAPTION = "Zarvo";
+    // The context menu's entry for the About box.
+    static constexpr const char* ABOUT_ENTRY = "&About zarvo...";
+    // How long Exit waits for the worker to end once its run is cut short.
+    static constexpr std::chrono::milliseconds EXIT_WAIT{750};
+
+    // Builds the window and initialises it (OnInitDialog): a failure is shown and leaves the
+    // window up without the steps after it.
+    explicit CZarvoDlg(QWidget* parent = nullptr);
+    // Ends the worker, as Exit does, if Exit has not.
+    ~CZarvoDlg() override;
+
+    // True when initialisation went through and the worker is waiting for Start.
+    bool IsInitialized() const { return m_initialized; }
+    // After Exit: false when the worker did not end in time (it then holds nothing of the
+    // window, and the program must not wait for it).
+    bool WorkerEnded() const { return m_workerEnded; }
+
+    // The buttons; Enter, Escape and the close box act as Exit, F1 and the context menu's
+    // entry open the About box.
+    void OnStart();
+    void OnStop();
+    void OnExit();
+    void OnConfigure();
+    void OnAbout();
+    void OnPrevious();
+    void OnDeleteFile();
+    // Next: the button's handler, and the worker's call when a run's first picture arrives
+    // (then carried over to this window's thread).
+    void OnNext() override;
+
+    CPictureBrowser& PictureBrowser() { return m_pictures; }
+    const std::string& ProgramFolder() const { return m_programFolder; }
+    // The worker (none when initialisation stopped before it), for tests that wait for runs.
+    CFetchWorker* Worker() { return m_worker.get(); }
+
+    // CFetchDisplay: called by the worker on its thread (or on this one).
+    void SetEditText(int control, const std::string& text) override;
+    void SetProgress(int control, std::int64_t low, std::int64_t high, int step,
+                     std::int64_t position) override;
+    void StepProgress(int control) override;
+    void ClearPictures() override;
+    std::size_t AppendPicture(const std::string& path) override;
+    int CurrentPicture() override;
+
+signals:
+    // Exit has begun: whatever the worker waits for (its message boxes) must let it go now.
+    void exiting();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // Escape and the close box.
+    void reject() override;
+
+private:
+    bool OnInitDialog();
+    // Releases the worker's waiting calls and ends its run; false when it did not end in time.
+    bool EndWorker();
+    QLineEdit* EditControl(int control);
+    CProgressBar* ProgressControl(int control);
+
+    // CPictureView, on this window's thread.
+    void SetPictureName(const std::string& name) override;
+    void SetPictureCounter(const std::string& text) override;
+    void Navigate(const std::string& pagePath) override;
+
+    // The controls, in the template's order (which is the tab order).
+    QPushButton m_exit;
+    CProgressBar m_overallProgress;
+    CProgressBar m_groupProgress;
+    QPushButton m_start;
+    QPushButton m_configure;
+    QPushButton m_stop;
+    QGroupBox m_newsgroupStatus;
+    QGroupBox m_overallStatus;
+    CWebBrowser2 m_browser;
+    QPushButton m_previous;
+    QGroupBox m_pictureControl;
+    QPushButton m_next;
+    QPushButton m_deleteFile;
+    QLineEdit m_groupName;
+    QLabel m_processingLabel;
+    QLineEdit m_groupCounter;
+    QLineEdit m_articleCounter;
+    QLabel m_currentPictureLabel;
+    QLineEdit m_pictureName;
+    QLineEdit m_pictureCounter;
+    QShortcut m_aboutKey;
+
+    std::string m_programFolder;
+    bool m_initialized = false;
+    bool m_exiting = false;
+    bool m_workerEnded = true;
+
+    CUiThreadRequests m_requests;
+    CPictureBrowser m_pictures;
+    // Last, so that it goes first: it refers to this window as its display.
+    std::unique_ptr<CFetchWorker> m_worker;
+};
