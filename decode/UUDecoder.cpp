@@ -1,0 +1,388 @@
+#include "decode/UUDecoder.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZARVO_DECODE_SSSE3 1
+#endif
+
+#include "decode/CArticleReader.h"
+#include "decode/CPictureFile.h"
+#include "nntp/Split.h"
+#include "platform/Console.h"
+#include "platform/ErrorBox.h"
+#include "platform/ProgramFolder.h"
+
+namespace {
+
+// The longest file name the Linux file systems take, in bytes.
+constexpr std::size_t NAME_LIMIT = 255;
+
+// A data line holds at most 63 bytes, decoded in groups of three: 21 groups, 84 characters.
+constexpr std::size_t MAX_LINE_BYTES = 63;
+constexpr std::size_t MAX_LINE_GROUPS = (MAX_LINE_BYTES + 2) / 3;
+constexpr std::size_t MAX_LINE_CHARACTERS = 4 * MAX_LINE_GROUPS;
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list copy;
+    va_copy(copy, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, arguments);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    va_end(arguments);
+    return text;
+}
+
+// One table per position in a group of four characters: what the character adds to the group's
+// three bytes, already in their places in a little-endian 32-bit word, so that a group costs
+// four lookups and one store. Each character stands for (c - 0x20) & 0x3F, so the space and the
+// grave accent both stand for 0 and no character is rejected.
+enum class Position { FIRST, SECOND, THIRD, FOURTH };
+
+constexpr std::array<std::uint32_t, 256> MakePositionTable(Position position) {
+    std::array<std::uint32_t, 256> table{};
+    for (unsigned c = 0; c < 256; ++c) {
+        const std::uint32_t value = (c - 0x20u) & 0x3Fu;
+        // The group's bits p q r s make the bytes (p << 2 | q >> 4), (q << 4 | r >> 2), (r << 6 |
+        // s).
+        std::uint32_t bytes[3] = {0, 0, 0};
+        switch (position) {
+            case Position::FIRST:
+                bytes[0] = value << 2;
+                break;
+            case Position::SECOND:
+                bytes[0] = value >> 4;
+                bytes[1] = (value & 0x0Fu) << 4;
+                break;
+            case Position::THIRD:
+                bytes[1] = value >> 2;
+                bytes[2] = (value & 0x03u) << 6;
+                break;
+            case Position::FOURTH:
+                bytes[2] = value;
+                break;
+        }
+        if constexpr (std::endian::native == std::endian::little) {
+            table[c] = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
+        } else {
+            table[c] = bytes[0] << 24 | bytes[1] << 16 | bytes[2] << 8;
+        }
+    }
+    return table;
+}
+
+constexpr std::array<std::uint32_t, 256> FIRST = MakePositionTable(Position::FIRST);
+constexpr std::array<std::uint32_t, 256> SECOND = MakePositionTable(Position::SECOND);
+constexpr std::array<std::uint32_t, 256> THIRD = MakePositionTable(Position::THIRD);
+constexpr std::array<std::uint32_t, 256> FOURTH = MakePositionTable(Position::FOURTH);
+
+// Cuts a base name that the file system would refuse down to its limit, keeping the extension
+// so that the picture still opens as what it is.
+std::string ShortenName(std::string name) {
+    if (name.size() <= NAME_LIMIT) {
+        return name;
+    }
+    const std::size_t dot = name.rfind('.');
+    std::string extension;
+    if (dot != std::string::npos && dot > 0 && name.size() - dot < NAME_LIMIT) {
+        extension = name.substr(dot);
+    }
+    std::size_t keep = NAME_LIMIT - extension.size();
+    // Names are mostly UTF-8 here: do not leave half a character behind.
+    for (int step = 0;
+         step < 3 && keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0u) == 0x80u;
+         ++step) {
+        --keep;
+    }
+    name.resize(keep);
+    return name + extension;
+}
+
+// The base name of the picture that a begin line announces, or nothing when the line is not an
+// accepted begin line. The caller has checked that the line starts with "begin ".
+std::optional<std::string> PictureBaseName(std::string_view line) {
+    std::vector<std::string> fields;
+    if (Split(" ", line, fields) < 3) {
+        return std::nullopt;
+    }
+    // The mode only tells a begin line from text that happens to start with "begin "; the
+    // picture gets no permissions from it.
+    if (std::strtol(fields[1].c_str(), nullptr, 10) == 0) {
+        return std::nullopt;
+    }
+    std::string name;
+    for (std::size_t i = 2; i < fields.size(); ++i) {
+        if (!name.empty()) {
+            name += '_';
+        }
+        name += fields[i];
+    }
+    // Only the last part of a name that carries a folder, a drive or a parent reference is
+    // kept, so no article can write outside the picture folder. The first character is never
+    // taken for a separator; a leading "/" is dropped all the same, since on Linux it would be
+    // one.
+    const std::size_t separator = name.find_last_of("\\/:");
+    std::string base =
+        separator != std::string::npos && separator > 0 ? name.substr(separator + 1) : name;
+    if (!base.empty() && base.front() == '/') {
+        base.erase(0, 1);
+    }
+    base = ShortenName(std::move(base));
+    if (base.empty() || base == "." || base == "..") {
+        return std::nullopt;
+    }
+    return base;
+}
+
+// Decodes one data line (its length character already checked) into the picture. False when
+// writing the picture out failed.
+bool DecodeDataLine(std::string_view line, CPictureFile& picture) {
+    const unsigned char length = static_cast<unsigned char>(line.front());
+    const std::size_t count = length == 0x60 ? 0 : length - 0x20u;
+    if (count == 0) {
+        return true;
+    }
+    const std::size_t groups = (count + 2) / 3;
+    std::string_view characters = line.substr(1);
+    // A line cut short decodes as if the missing characters were spaces (value 0); nothing past
+    // the line is read.
+    std::array<char, MAX_LINE_CHARACTERS> padded;
+    if (characters.size() < 4 * groups) {
+        padded.fill(' ');
+        characters.copy(padded.data(), characters.size());
+        characters = std::string_view(padded.data(), 4 * groups);
+    }
+    // Whole groups are decoded, each stored as a four-byte word of which three count; only
+    // `count` bytes are kept, the rest is overwritten by the next line.
+    const std::span<unsigned char> space = picture.Space(3 * groups + 1);
+    if (space.empty()) {
+        return false;
+    }
+    const auto* in = reinterpret_cast<const unsigned char*>(characters.data());
+    unsigned char* out = space.data();
+    for (std::size_t group = 0; group < groups; ++group) {
+        const std::uint32_t bytes = FIRST[in[0]] | SECOND[in[1]] | THIRD[in[2]] | FOURTH[in[3]];
+        std::memcpy(out, &bytes, sizeof bytes);
+        in += 4;
+        out += 3;
+    }
+    picture.Added(count);
+    return true;
+}
+
+#ifdef ZARVO_DECODE_SSSE3
+// What the fast path needs buffered: the longest data line with its terminator and the 16-byte
+// loads that run past its last group.
+constexpr std::size_t FAST_LOOKAHEAD = 1 + 6 * 16;
+// What it may write: six 16-byte stores, 12 bytes apart.
+constexpr std::size_t FAST_OUTPUT_ROOM = 5 * 12 + 16;
+
+bool HasSsse3() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return has;
+}
+
+// Decodes `characters` (a multiple of 4, at most 84) characters, 16 at a time: each 16 become 12
+// bytes, stored as 16 of which the last 4 are overwritten next. Reads up to 15 bytes past the
+// characters and writes up to 4 past their bytes. False when one of the characters lies below
+// the space: it could end the line early (LF, NUL) or be a CR, so the line is not plain.
+__attribute__((target("ssse3"))) bool DecodeGroupsSsse3(const unsigned char* in,
+                                                        std::size_t characters,
+                                                        unsigned char* out) {
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i sixBits = _mm_set1_epi8(0x3F);
+    // p * 64 + q and r * 64 + s in 16-bit lanes, then (p q) * 4096 + (r s) in 32-bit lanes.
+    const __m128i joinPairs = _mm_set1_epi32(0x01400140);
+    const __m128i joinQuads = _mm_set1_epi32(0x00011000);
+    // The three bytes of every 32-bit lane, most significant first, packed together.
+    const __m128i packBytes = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    unsigned belowSpace = 0;
+    for (std::size_t i = 0; i < characters; i += 16) {
+        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i printable = _mm_cmpeq_epi8(_mm_max_epu8(chars, space), chars);
+        unsigned lanes = ~static_cast<unsigned>(_mm_movemask_epi8(printable)) & 0xFFFFu;
+        if (characters - i < 16) {
+            lanes &= (1u << (characters - i)) - 1;
+        }
+        belowSpace |= lanes;
+        // (c - 0x20) & 0x3F equals (c ^ 0x20) & 0x3F: the two differ only above bit 5.
+        const __m128i values = _mm_and_si128(_mm_xor_si128(chars, space), sixBits);
+        const __m128i joined = _mm_madd_epi16(_mm_maddubs_epi16(values, joinPairs), joinQuads);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(joined, packBytes));
+        out += 12;
+    }
+    return belowSpace == 0;
+}
+#endif
+
+// Nearly every line of a block is a plain full data line: a length character for 1 to 63 bytes,
+// exactly the characters of its groups, none of them below the space, then LF or CR LF. Such a
+// line is far shorter than 299 characters, so the 300-byte rule cuts it where its terminator
+// stands, and it can be decoded straight from the reader's buffer without looking for the line
+// end first. Returns the bytes the line took with its terminator, or 0 when the line is not of
+// that kind (or the buffer holds too little) and the general path must take it.
+std::size_t DecodeBufferedLine([[maybe_unused]] std::string_view ahead,
+                               [[maybe_unused]] CPictureFile& picture) {
+#ifdef ZARVO_DECODE_SSSE3
+    if (ahead.size() < FAST_LOOKAHEAD || !HasSsse3()) {
+        return 0;
+    }
+    const unsigned char length = static_cast<unsigned char>(ahead[0]);
+    if (length <= 0x20 || length >= 0x60 || (length == 'E' && ahead.starts_with("END"))) {
+        return 0;
+    }
+    const std::size_t count = length - 0x20u;
+    const std::size_t characters = 4 * ((count + 2) / 3);
+    const std::size_t end = 1 + characters;
+    std::size_t taken = 0;
+    if (ahead[end] == '\n') {
+        taken = end + 1;
+    } else if (ahead[end] == '\r' && ahead[end + 1] == '\n') {
+        taken = end + 2;
+    } else {
+        return 0;
+    }
+    const std::span<unsigned char> room = picture.Space(FAST_OUTPUT_ROOM);
+    if (room.empty() || !DecodeGroupsSsse3(reinterpret_cast<const unsigned char*>(ahead.data()) + 1,
+                                           characters, room.data())) {
+        return 0;
+    }
+    picture.Added(count);
+    return taken;
+#else
+    return 0;
+#endif
+}
+
+bool IsEndLine(std::string_view line) {
+    return line.starts_with("end") || line.starts_with("END");
+}
+
+}  // namespace
+
+std::string UUDecodeFile(const std::string& articleFile,
+                         const std::optional<std::string>& subFolder) {
+    const std::optional<std::string> programFolder = platform::GetProgramFolder();
+    if (!programFolder) {
+        platform::ShowErrorBox("GetModuleFileName failed!!");
+        return {};
+    }
+    if (articleFile.empty()) {
+        return {};
+    }
+
+    CArticleReader article;
+    if (!article.Open(articleFile)) {
+        platform::WriteConsole(Format("Couldn't open file '%s'\n", articleFile.c_str()));
+        return {};
+    }
+    std::uint64_t size = 0;
+    if (!article.ReadSize(size)) {
+        platform::WriteConsole("Couldn't stat file...\n");
+        return {};
+    }
+    platform::WriteConsole(Format("File size is %lu\n", static_cast<unsigned long>(size)));
+
+    const std::string folder = "images/" + (subFolder ? *subFolder + "/" : std::string());
+    // An article may carry several blocks; each complete one is written, and the result names
+    // the first of them (the caller lists one picture per article). A later block that fails
+    // does not take back a picture that is already in place.
+    std::string firstPicture;
+    // A picture is never larger than its article: small articles get a small buffer.
+    CPictureFile picture(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, CPictureFile::BUFFER_SIZE)));
+    bool decoding = false;
+    std::string outputPath;
+
+    std::string_view line;
+    for (;;) {
+        if (decoding) {
+            const std::size_t taken = DecodeBufferedLine(article.Buffered(), picture);
+            if (taken > 0) {
+                article.Skip(taken);
+                continue;
+            }
+        }
+        if (!article.NextLine(line)) {
+            break;
+        }
+        if (!decoding) {
+            if (!line.starts_with("begin ")) {
+                continue;
+            }
+            const std::optional<std::string> baseName = PictureBaseName(line);
+            if (!baseName) {
+                continue;
+            }
+            outputPath = folder + *baseName;
+            platform::WriteConsole(Format("Opening outputfile '%s'\n", outputPath.c_str()));
+            if (!picture.Create(outputPath)) {
+                platform::WriteConsole(
+                    Format("couldn't open output file '%s'\n", outputPath.c_str()));
+                break;
+            }
+            decoding = true;
+            continue;
+        }
+        if (IsEndLine(line)) {
+            decoding = false;
+            switch (picture.Commit()) {
+                case CPictureFile::CommitResult::Done:
+                    if (firstPicture.empty()) {
+                        firstPicture = *programFolder + outputPath;
+                    }
+                    break;
+                case CPictureFile::CommitResult::WriteFailed:
+                    platform::WriteConsole("fwrite failed...\n");
+                    break;
+                case CPictureFile::CommitResult::RenameFailed:
+                    platform::WriteConsole(
+                        Format("couldn't rename output file '%s'\n", outputPath.c_str()));
+                    break;
+            }
+            continue;
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const unsigned char length = static_cast<unsigned char>(line.front());
+        if (length < 0x20 || length > 0x60) {
+            // Not uuencode any more (a new begin line inside the block, a corrupt line): the
+            // block cannot be trusted, and the rest of the article is not looked at.
+            break;
+        }
+        if (!DecodeDataLine(line, picture)) {
+            // The picture would be incomplete: give the block up and look for the next one.
+            platform::WriteConsole("fwrite failed...\n");
+            decoding = false;
+        }
+    }
+    // A block without its end line (an article holding the first part of a picture) leaves
+    // nothing behind.
+    picture.Discard();
+    if (!article.Close()) {
+        platform::WriteConsole(Format("fclose failed (%d)", errno));
+    }
+    return firstPicture;
+}
