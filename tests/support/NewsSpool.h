@@ -1,0 +1,42 @@
+#pragma once
+
+// A small news server's contents for the scripted server: groups with their article ranges and
+// the articles in them. Its handler answers LIST, GROUP, HEAD, BODY and quit as a real server
+// would (RFC 3977), dot-stuffing the blocks it sends.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "tests/support/ScriptedNntpServer.h"
+
+namespace test {
+
+class NewsSpool {
+public:
+    // A group with the given range as GROUP reports it, whatever articles it holds.
+    void AddGroup(const std::string& name, std::uint32_t first, std::uint32_t last);
+    // An article; its body lines end in CR LF as on the wire (before dot-stuffing).
+    void AddArticle(const std::string& group, std::uint32_t number, const std::string& body);
+
+    // A handler for ScriptedNntpServer::SetHandler. The spool must outlive the server.
+    ScriptedNntpServer::Handler Handler();
+
+private:
+    struct Group {
+        std::uint32_t first = 0;
+        std::uint32_t last = 0;
+        std::map<std::uint32_t, std::string> articles;
+    };
+    ScriptedReply Answer(const std::string& command);
+
+    std::mutex m_mutex;
+    std::map<std::string, Group> m_groups;
+    std::string m_current;
+};
+
+// Dot-stuffs a block and adds its terminating line.
+std::string DotStuff(const std::string& block);
+
+}  // namespace test
