@@ -65,7 +65,6 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
       m_currentPictureLabel(QStringLiteral("Current Picture:"), this),
       m_pictureName(this),
       m_pictureCounter(this),
-      m_aboutKey(QKeySequence::HelpContents, this),
       m_requests(*this),
       m_pictures(*this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
@@ -144,7 +143,6 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     connect(&m_previous, &QPushButton::clicked, this, &CZarvoDlg::OnPrevious);
     connect(&m_next, &QPushButton::clicked, this, [this] { OnNext(); });
     connect(&m_deleteFile, &QPushButton::clicked, this, &CZarvoDlg::OnDeleteFile);
-    connect(&m_aboutKey, &QShortcut::activated, this, &CZarvoDlg::OnAbout);
 
     m_initialized = OnInitDialog();
 }
@@ -250,6 +248,11 @@ void CZarvoDlg::OnDeleteFile() {
 }
 
 void CZarvoDlg::keyPressEvent(QKeyEvent* event) {
+    // Help (F1) is the About box: the program has no help of its own.
+    if (event->matches(QKeySequence::HelpContents)) {
+        OnAbout();
+        return;
+    }
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && event->modifiers() == Qt::NoModifier) {
         // A focused button takes Enter for itself; anywhere else Enter is the OK command,

@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -120,7 +119,6 @@ private:
     QLabel m_currentPictureLabel;
     QLineEdit m_pictureName;
     QLineEdit m_pictureCounter;
-    QShortcut m_aboutKey;
 
     std::string m_programFolder;
     bool m_initialized = false;

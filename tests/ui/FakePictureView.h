@@ -1,0 +1,32 @@
+#pragma once
+
+// The main window as the picture browser sees it, for tests: keeps what the name and counter
+// boxes hold and every address navigated to. A hook runs inside each navigation, for tests
+// that look at the browser's state while it shows a picture.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/CPictureView.h"
+
+namespace test {
+
+class FakePictureView : public CPictureView {
+public:
+    void SetPictureName(const std::string& text) override { name = text; }
+    void SetPictureCounter(const std::string& text) override { counter = text; }
+    void Navigate(const std::string& pagePath) override {
+        navigations.push_back(pagePath);
+        if (onNavigate) {
+            onNavigate();
+        }
+    }
+
+    std::string name;
+    std::string counter;
+    std::vector<std::string> navigations;
+    std::function<void()> onNavigate;
+};
+
+}  // namespace test

@@ -1,0 +1,217 @@
+// The picture browser's rules: Previous and Next at the ends and past them, Delete File on the
+// middle, the last and the only entry, files already gone, the same path twice, and the page
+// it writes for a picture whose name a stranger chose.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+
+#include "tests/support/Capture.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/FakePictureView.h"
+#include "ui/CPictureBrowser.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class PictureBrowserTest : public ::testing::Test {
+protected:
+    PictureBrowserTest() {
+        g_currentPicture = 0;
+        browser.SetProgramFolder(folder.Folder());
+        std::filesystem::create_directories(folder.Path() / "images" / "alt.test");
+    }
+
+    // Makes a picture file and appends its path, as the worker does.
+    std::string AddPicture(const std::string& name) {
+        const std::string path = folder.Folder() + "images/alt.test/" + name;
+        test::WriteFile(path, "picture " + name);
+        browser.AppendPicture(path);
+        return path;
+    }
+
+    std::string Page() const { return test::ReadFile(folder.Path() / "html_file.html"); }
+    std::string PagePath() const { return folder.Folder() + "html_file.html"; }
+
+    test::TempDir folder{true};
+    test::ErrorBoxRecorder boxes;
+    test::FakePictureView view;
+    CPictureBrowser browser{view};
+};
+
+TEST_F(PictureBrowserTest, FirstPictureOfARunIsShownAtOneOfOneWhateverTheOldIndex) {
+    g_currentPicture = 4;  // left by an earlier run
+    const std::string path = AddPicture("cat.jpg");
+    browser.OnNext();
+    EXPECT_EQ(g_currentPicture, 0);
+    EXPECT_EQ(view.counter, "1 / 1");
+    EXPECT_EQ(view.name, "cat.jpg");
+    EXPECT_THAT(view.navigations, ElementsAre(PagePath()));
+    EXPECT_EQ(Page(), "<HTML><BODY><img src=\"file://" + path +
+                          "\" alt=\"[picture]\" width=\"180\" height=\"200\"></BODY></HTML>");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(PictureBrowserTest, PreviousAndNextStopAtTheEndsAndComeBackFromPastThem) {
+    AddPicture("a.jpg");
+    AddPicture("b.jpg");
+    AddPicture("c.jpg");
+    browser.OnPrevious();  // on the first entry: the first again
+    EXPECT_EQ(g_currentPicture, 0);
+    EXPECT_EQ(view.name, "a.jpg");
+    EXPECT_EQ(view.counter, "1 / 3");
+    browser.OnNext();
+    browser.OnNext();
+    browser.OnNext();  // on the last entry: the last again
+    EXPECT_EQ(g_currentPicture, 2);
+    EXPECT_EQ(view.counter, "3 / 3");
+    EXPECT_EQ(view.navigations.size(), 4u);
+
+    g_currentPicture = 9;
+    browser.OnPrevious();  // past the end, Previous goes to the first entry
+    EXPECT_EQ(g_currentPicture, 0);
+    g_currentPicture = 9;
+    browser.OnNext();  // and Next to the last one
+    EXPECT_EQ(g_currentPicture, 2);
+    g_currentPicture = -5;
+    browser.OnNext();
+    EXPECT_EQ(g_currentPicture, 2);
+    g_currentPicture = -5;
+    browser.OnPrevious();
+    EXPECT_EQ(g_currentPicture, 0);
+    EXPECT_EQ(view.name, "a.jpg");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(PictureBrowserTest, EmptyListShowsItsMessageForPreviousAndNextAndIgnoresDelete) {
+    g_currentPicture = 3;
+    browser.OnPrevious();
+    browser.OnNext();
+    browser.OnDeleteFile();
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("No pictures available yet...", "No pictures available yet..."));
+    EXPECT_EQ(g_currentPicture, 3);
+    EXPECT_THAT(view.navigations, IsEmpty());
+    browser.ShowPicture(0);
+    EXPECT_EQ(view.counter, "0 / 0");
+}
+
+TEST_F(PictureBrowserTest, DeletingTheMiddleEntryShowsTheOneThatFollowed) {
+    AddPicture("a.jpg");
+    const std::string middle = AddPicture("b.jpg");
+    const std::string last = AddPicture("c.jpg");
+    browser.OnNext();  // to b.jpg
+    browser.OnDeleteFile();
+    EXPECT_FALSE(std::filesystem::exists(middle));
+    EXPECT_EQ(browser.Pictures().size(), 2u);
+    EXPECT_EQ(g_currentPicture, 1);
+    EXPECT_EQ(view.name, "c.jpg");
+    EXPECT_EQ(view.counter, "2 / 2");
+    EXPECT_NE(Page().find(last), std::string::npos);
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(PictureBrowserTest, DeletingTheLastEntryShowsNothingUntilTheUserMoves) {
+    AddPicture("a.jpg");
+    AddPicture("b.jpg");
+    const std::string last = AddPicture("c.jpg");
+    g_currentPicture = 2;
+    browser.ShowPicture(2);
+    const std::string page = Page();
+    browser.OnDeleteFile();
+    EXPECT_FALSE(std::filesystem::exists(last));
+    // The index lies past the end: the boxes and the page still show the deleted picture.
+    EXPECT_EQ(g_currentPicture, 2);
+    EXPECT_EQ(view.counter, "3 / 3");
+    EXPECT_EQ(view.name, "c.jpg");
+    EXPECT_EQ(view.navigations.size(), 1u);
+    EXPECT_EQ(Page(), page);
+    browser.OnDeleteFile();  // nothing is current: nothing happens
+    EXPECT_EQ(browser.Pictures().size(), 2u);
+    browser.OnNext();
+    EXPECT_EQ(view.counter, "2 / 2");
+    EXPECT_EQ(view.name, "b.jpg");
+    g_currentPicture = 2;
+    browser.OnPrevious();
+    EXPECT_EQ(view.counter, "1 / 2");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(PictureBrowserTest, DeletingTheOnlyEntryEmptiesTheListAndKeepsTheName) {
+    const std::string only = AddPicture("only.png");
+    browser.OnNext();
+    browser.OnDeleteFile();
+    EXPECT_FALSE(std::filesystem::exists(only));
+    EXPECT_THAT(browser.Pictures(), IsEmpty());
+    EXPECT_EQ(view.counter, "0 / 0");
+    EXPECT_EQ(view.name, "only.png");
+    browser.OnDeleteFile();
+    browser.OnPrevious();
+    browser.OnNext();
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("No pictures available yet...", "No pictures available yet..."));
+}
+
+TEST_F(PictureBrowserTest, AFileAlreadyGoneAndTheSamePathTwiceStillLoseTheirEntries) {
+    const std::string twice = AddPicture("twice.gif");
+    browser.AppendPicture(twice);
+    const std::string gone = AddPicture("gone.gif");
+    std::filesystem::remove(gone);
+    browser.OnNext();
+    browser.OnPrevious();    // to the first entry
+    browser.OnDeleteFile();  // deletes the file
+    EXPECT_FALSE(std::filesystem::exists(twice));
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    browser.OnDeleteFile();  // the same path again: its file is gone
+    browser.OnDeleteFile();  // a file deleted behind the browser's back
+    EXPECT_THAT(boxes.Texts(), ElementsAre("DeleteFile Failed", "DeleteFile Failed"));
+    EXPECT_THAT(browser.Pictures(), IsEmpty());
+    EXPECT_EQ(view.counter, "0 / 0");
+}
+
+TEST_F(PictureBrowserTest, PageEscapesTheAddressOfAPictureWithAStrangersName) {
+    const std::string name = "a \"b\" <i>&amp; #1 100%.jpg";
+    const std::string path = AddPicture(name);
+    browser.OnNext();
+    const std::string address =
+        "file://" + folder.Folder() +
+        "images/alt.test/a%20%22b%22%20%3Ci%3E%26amp%3B%20%231%20100%25.jpg";
+    EXPECT_EQ(CPictureBrowser::FileAddress(path), address);
+    EXPECT_EQ(Page(), "<HTML><BODY><img src=\"" + address +
+                          "\" alt=\"[picture]\" width=\"180\" height=\"200\"></BODY></HTML>");
+    EXPECT_EQ(view.name, name);  // the box shows the name as it is
+    // Bytes beyond ASCII are encoded byte by byte; "/", letters, digits and "-._~" stay.
+    EXPECT_EQ(CPictureBrowser::FileAddress("/x/\xC3\xA9-._~Z9"), "file:///x/%C3%A9-._~Z9");
+}
+
+TEST_F(PictureBrowserTest, PageThatCannotBeWrittenLeavesTheBoxesAlone) {
+    browser.SetProgramFolder(folder.Folder() + "no such folder/");
+    AddPicture("a.jpg");
+    AddPicture("b.jpg");
+    browser.OnNext();
+    EXPECT_EQ(g_currentPicture, 1);  // moved all the same
+    EXPECT_EQ(view.counter, "");
+    EXPECT_THAT(view.navigations, IsEmpty());
+    EXPECT_THAT(boxes.Texts(), ElementsAre("fopen in CZarvoDlg::ShowPicture failed"));
+}
+
+TEST_F(PictureBrowserTest, LockIsHeldAcrossTheWholeShowing) {
+    AddPicture("a.jpg");
+    bool otherThreadGotIn = true;
+    std::future<std::size_t> other;
+    view.onNavigate = [&] {
+        // Another thread (the worker appending a picture) cannot get at the list meanwhile.
+        other = std::async(std::launch::async, [&] { return browser.AppendPicture("x"); });
+        otherThreadGotIn =
+            other.wait_for(std::chrono::milliseconds{100}) == std::future_status::ready;
+    };
+    browser.OnNext();
+    EXPECT_FALSE(otherThreadGotIn);
+    EXPECT_EQ(other.get(), 2u);  // and gets in once the showing is over
+}
+
+}  // namespace

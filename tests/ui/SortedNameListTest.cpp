@@ -1,0 +1,87 @@
+// The sorted list's order, its bulk insert and its prefix search: what the configuration
+// dialog's lists rely on to behave like Windows sorted list boxes.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ui/CSortedNameList.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using Names = std::vector<std::string>;
+
+TEST(SortedNameListTest, SortsWithoutRegardToCaseAndKeepsDuplicatesInArrivalOrder) {
+    CSortedNameList list;
+    for (const char* name : {"comp.lang", "Alt.b", "alt.a", "ALT.B", "alt.b", "alt", "_x", "Z"}) {
+        list.Insert(name);
+    }
+    // "_" sorts before letters as a lower-case comparison has it; equal names stay in the
+    // order they came; a name before the longer names it begins.
+    EXPECT_THAT(list.Names(),
+                ElementsAre("_x", "alt", "alt.a", "Alt.b", "ALT.B", "alt.b", "comp.lang", "Z"));
+    EXPECT_EQ(list.PlaceOf("alt.B"), 6u);
+    EXPECT_LT(CSortedNameList::CompareNoCase("a", "B"), 0);
+    EXPECT_EQ(CSortedNameList::CompareNoCase("\xC4", "\xC4"), 0);
+    EXPECT_GT(CSortedNameList::CompareNoCase("\xC4", "z"), 0);
+}
+
+TEST(SortedNameListTest, InsertManyEqualsInsertingOneAtATime) {
+    std::mt19937 random(7);
+    const char* parts[] = {"a", "A", "b", "B", ".", "_", "z", "1"};
+    Names existing;
+    Names added;
+    for (int i = 0; i < 400; ++i) {
+        std::string name;
+        for (int length = static_cast<int>(random() % 5); length >= 0; --length) {
+            name += parts[random() % std::size(parts)];
+        }
+        (i % 3 == 0 ? existing : added).push_back(name);
+    }
+    CSortedNameList oneByOne;
+    CSortedNameList bulk;
+    // One entry of its own, to follow through the bulk insert (a selected entry).
+    existing.push_back("b.Tracked");
+    added.push_back("B.TRACKED");
+    for (const std::string& name : existing) {
+        oneByOne.Insert(name);
+        bulk.Insert(name);
+    }
+    std::size_t tracked = bulk.PlaceOf("b.Tracked") - 1;
+    ASSERT_EQ(bulk.At(tracked), "b.Tracked");
+    for (const std::string& name : added) {
+        oneByOne.Insert(name);
+    }
+    bulk.InsertMany(added, &tracked);
+    EXPECT_EQ(bulk.Names(), oneByOne.Names());
+    EXPECT_EQ(bulk.At(tracked), "b.Tracked");
+    EXPECT_EQ(bulk.At(tracked + 1), "B.TRACKED");  // an equal newcomer goes after it
+}
+
+TEST(SortedNameListTest, PrefixSearchFindsTheFirstEntryThatBeginsWithTheText) {
+    CSortedNameList list;
+    list.InsertMany({"alt.pictures", "a.b.c", "alt.binaries", "comp"});
+    EXPECT_EQ(list.FindPrefix("A.B"), 0);  // a.b.c begins with it, case aside
+    EXPECT_EQ(list.FindPrefix("a.b.c"), 0);
+    EXPECT_EQ(list.FindPrefix("ALT."), 1);
+    EXPECT_EQ(list.FindPrefix("alt.pictures.x"), -1);  // longer than every entry it starts like
+    EXPECT_EQ(list.FindPrefix("b"), -1);
+    EXPECT_EQ(list.FindPrefix(""), 0);
+    EXPECT_EQ(CSortedNameList().FindPrefix(""), -1);
+}
+
+TEST(SortedNameListTest, RefusesOnlyNamesWithControlCharacters) {
+    EXPECT_TRUE(CSortedNameList::CanList(""));
+    EXPECT_TRUE(CSortedNameList::CanList("alt.binaries.pictures"));
+    EXPECT_TRUE(
+        CSortedNameList::CanList("de.alt.b\xC3\xBC"
+                                 "cher ~!\"#"));
+    EXPECT_FALSE(CSortedNameList::CanList(std::string("alt\0x", 5)));
+    EXPECT_FALSE(CSortedNameList::CanList("alt\tx"));
+    EXPECT_FALSE(CSortedNameList::CanList("alt\rx"));
+    EXPECT_FALSE(CSortedNameList::CanList("alt\x7F"));
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// What the windows look like and how their parts behave on their own: the main dialog's
+// controls (ids, texts, places in dialog units, tab order), the picture view's reloading of an
+// unchanged address, and the progress bars' 64-bit ranges.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTextDocument>
+#include <filesystem>
+
+#include "platform/ProgramFolder.h"
+#include "tests/support/Capture.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CDialogUnits.h"
+#include "ui/CPictureBrowser.h"
+#include "ui/CProgressBar.h"
+#include "ui/CWebBrowser2.h"
+#include "ui/CZarvoDlg.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+class WindowLayoutTest : public ::testing::Test {
+protected:
+    WindowLayoutTest() { platform::SetProgramFolder(folder.Folder()); }
+
+    test::TempDir folder{true};
+    test::ErrorBoxRecorder boxes;
+    test::ConsoleCapture console;
+};
+
+TEST(DialogUnitsTest, ConvertsEdgesSoThatControlsThatMeetInUnitsMeetInPixels) {
+    const CDialogUnits units(7, 15);  // a 7-pixel average character, 15 pixels high
+    EXPECT_EQ(units.ToPixels(0, 0, 434, 295), QRect(0, 0, 760, 553));
+    // 3 units are 5.25 pixels: a control from 0 to 3 and one from 3 to 6 share an edge.
+    const QRect left = units.ToPixels(0, 0, 3, 3);
+    const QRect right = units.ToPixels(3, 3, 3, 3);
+    EXPECT_EQ(left.right() + 1, right.left());
+    EXPECT_EQ(left.bottom() + 1, right.top());
+    // A larger font, a larger window, in the same proportions.
+    const CDialogUnits big(14, 30);
+    EXPECT_EQ(big.ToPixels(0, 0, 434, 295), QRect(0, 0, 1519, 1106));
+}
+
+TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
+    CZarvoDlg dialog;
+    const CDialogUnits units = CDialogUnits::FromFont(dialog.font());
+    EXPECT_EQ(dialog.size(), QSize(units.ToPixelsX(434), units.ToPixelsY(295)));
+    const struct {
+        int id;
+        const char* text;
+        QRect place;
+    } buttons[] = {{2, "Exit", units.ToPixels(377, 93, 50, 14)},
+                   {1002, "Start", units.ToPixels(377, 13, 50, 16)},
+                   {1003, "Configure", units.ToPixels(377, 61, 50, 16)},
+                   {1004, "Stop", units.ToPixels(377, 32, 50, 16)},
+                   {1010, "Previous", units.ToPixels(89, 172, 70, 17)},
+                   {1011, "Next", units.ToPixels(89, 192, 70, 17)},
+                   {1012, "Delete File", units.ToPixels(89, 212, 70, 17)}};
+    for (const auto& expected : buttons) {
+        const QPushButton* button = test::Control<QPushButton>(dialog, expected.id);
+        ASSERT_NE(button, nullptr) << expected.id;
+        EXPECT_EQ(button->text().toStdString(), expected.text);
+        EXPECT_EQ(button->geometry(), expected.place) << expected.id;
+    }
+    EXPECT_EQ(test::Control<QWidget>(dialog, 1009)->geometry(), units.ToPixels(278, 137, 153, 151));
+    for (const int id : {1018, 1019, 1020, 1021, 1024}) {
+        const QLineEdit* edit = test::Control<QLineEdit>(dialog, id);
+        ASSERT_NE(edit, nullptr) << id;
+        EXPECT_TRUE(edit->isReadOnly());
+        EXPECT_EQ(edit->alignment().testFlag(Qt::AlignRight), id != 1018) << id;
+    }
+    std::vector<std::string> frames;
+    for (const QGroupBox* frame : dialog.findChildren<QGroupBox*>()) {
+        frames.push_back(frame->title().toStdString());
+    }
+    std::sort(frames.begin(), frames.end());
+    EXPECT_THAT(frames, ElementsAre("Newsgroup Status", "Overall Status", "Picture Control"));
+
+    // Tab goes round the buttons and the status boxes in the template's order.
+    std::vector<std::string> order;
+    QWidget* widget = test::Control<QWidget>(dialog, 2);
+    do {
+        order.push_back(widget->objectName().toStdString());
+        widget = widget->nextInFocusChain();
+        while (widget->focusPolicy() == Qt::NoFocus || !widget->isEnabled()) {
+            widget = widget->nextInFocusChain();
+        }
+    } while (widget != test::Control<QWidget>(dialog, 2) && order.size() < 30);
+    EXPECT_THAT(order, ElementsAre("2", "1002", "1003", "1004", "1010", "1011", "1012", "1018",
+                                   "1019", "1020", "1021", "1024"));
+    dialog.OnExit();
+}
+
+TEST_F(WindowLayoutTest, AboutBoxSaysWhatAndWhichVersion) {
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle().toStdString(), "About Zarvo");
+    std::vector<std::string> texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty()) {
+            texts.push_back(label->text().toStdString());
+        }
+    }
+    EXPECT_THAT(texts, Contains("zarvo Version 1.0"));
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_TRUE(test::Control<QPushButton>(about, 1)->isDefault());
+}
+
+// The size of the image that the view's page shows, once painted.
+QSize ShownImageSize(CWebBrowser2& view, const std::string& picture) {
+    view.grab();  // paints the page, which loads its image
+    const QVariant image = view.document()->resource(
+        QTextDocument::ImageResource,
+        QUrl(QString::fromStdString(CPictureBrowser::FileAddress(picture))));
+    if (image.userType() == QMetaType::QPixmap) {
+        return image.value<QPixmap>().size();
+    }
+    return image.userType() == QMetaType::QImage ? image.value<QImage>().size() : QSize();
+}
+
+TEST_F(WindowLayoutTest, ViewShowsAPictureWhoseNameNeedsEscapingAndReloadsAnUnchangedAddress) {
+    const std::string picture = folder.Folder() + "a \"b\" <c> & #1 100%.png";
+    const std::string page = folder.Folder() + "html_file.html";
+    ASSERT_TRUE(QImage(30, 20, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG"));
+    test::WriteFile(page, CPictureBrowser::PageContent(picture));
+    CWebBrowser2 view;
+    view.resize(300, 300);
+    view.Navigate(page);
+    EXPECT_EQ(ShownImageSize(view, picture), QSize(30, 20));
+    EXPECT_NE(view.toHtml().indexOf(QStringLiteral("width=\"180\"")), -1);
+
+    // The same address now holds another picture of the same name: it must be read again.
+    ASSERT_TRUE(QImage(40, 50, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG"));
+    view.Navigate(page);
+    EXPECT_EQ(ShownImageSize(view, picture), QSize(40, 50));
+}
+
+TEST(ProgressBarTest, KeepsRangesBeyond32BitsAndStartsOverPastTheEnd) {
+    CProgressBar bar;
+    bar.SetProgress(0, 4294967296LL, 1, 2147483648LL);
+    EXPECT_EQ(bar.value(), (bar.maximum() - bar.minimum()) / 2);
+    bar.SetProgress(0, 2, 1, 0);
+    bar.StepIt();
+    bar.StepIt();
+    EXPECT_EQ(bar.Position(), 2);
+    EXPECT_EQ(bar.value(), bar.maximum());
+    bar.StepIt();
+    EXPECT_EQ(bar.Position(), 0);
+    bar.SetProgress(5, 5, 1, 5);  // an empty range shows an empty bar
+    EXPECT_EQ(bar.value(), bar.minimum());
+}
+
+}  // namespace
