@@ -77,7 +77,7 @@ private:
     std::string m_address;
     std::string m_host;
     int m_port = 119;
-    int m_fd = -1;          // the kept connection for posting and asking, or -1
+    int m_fd = -1;          // the connection kept for posting, or -1
     std::string m_pending;  // bytes received after the last status line
     std::vector<std::string> m_groups;
     std::string m_error;
