@@ -5,7 +5,6 @@
 
 CZarvoApp::CZarvoApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("zarvo"));
-    setApplicationDisplayName(QStringLiteral("Zarvo"));
     setApplicationVersion(QStringLiteral("1.0.0.2"));
     setWindowIcon(CZarvoIcon::Create());
     // Tool windows of the window (the configuration dialog, boxes) must not end the program
