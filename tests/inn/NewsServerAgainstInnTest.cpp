@@ -12,37 +12,13 @@
 #include "nntp/CNewsServer.h"
 #include "tests/support/Capture.h"
 #include "tests/support/InnServer.h"
+#include "tests/support/UUEncode.h"
 
 namespace {
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-// Standard uuencoding with CR LF line ends: 45 bytes a line, "`" for a zero sextet.
-std::string Uuencode(const std::string& name, const std::string& data) {
-    const auto sextet = [](unsigned value) {
-        return static_cast<char>(value == 0 ? '`' : value + 32);
-    };
-    std::string text = "begin 644 " + name + "\r\n";
-    for (std::size_t start = 0; start < data.size(); start += 45) {
-        const std::size_t count = std::min<std::size_t>(45, data.size() - start);
-        text += sextet(static_cast<unsigned>(count));
-        for (std::size_t i = 0; i < count; i += 3) {
-            unsigned triple = 0;
-            for (std::size_t k = 0; k < 3; ++k) {
-                const std::size_t at = start + i + k;
-                triple =
-                    (triple << 8) | (i + k < count ? static_cast<unsigned char>(data[at]) : 0u);
-            }
-            for (int shift = 18; shift >= 0; shift -= 6) {
-                text += sextet((triple >> shift) & 63u);
-            }
-        }
-        text += "\r\n";
-    }
-    return text + "`\r\nend\r\n";
-}
 
 // Every byte value, in an order that is not simply ascending.
 std::string BinaryPicture(std::size_t size) {
@@ -159,7 +135,7 @@ TEST_F(NewsServerAgainstInnTest, OpenGivesTheFirstAndLastNumbers) {
 }
 
 TEST_F(NewsServerAgainstInnTest, BodiesComeBackByteForByte) {
-    const std::string picture = Uuencode("picture.jpg", BinaryPicture(45 * 20 + 14));
+    const std::string picture = test::UUEncode(BinaryPicture(45 * 20 + 14), "picture.jpg", "\r\n");
     // The picture's last data line holds 14 bytes, so its length character is a dot.
     ASSERT_NE(picture.find("\r\n."), std::string::npos);
     const std::vector<std::string> bodies = {

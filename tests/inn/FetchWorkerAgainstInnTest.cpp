@@ -1,0 +1,123 @@
+// The fetch worker end to end against the real news server (INN): thirty articles posted, one
+// run, and every picture compared byte for byte with what was posted.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "config/ConfigFile.h"
+#include "fetch/CFetchWorker.h"
+#include "platform/ProgramFolder.h"
+#include "tests/support/Capture.h"
+#include "tests/support/FakeFetchDisplay.h"
+#include "tests/support/InnServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/UUEncode.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
+
+std::string Bytes(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = static_cast<char>(seed >> 16);
+    }
+    return data;
+}
+
+std::string Article(const std::string& name, const std::string& data) {
+    return "Posted by the end-to-end test.\r\n\r\n" + test::UUEncode(data, name, "\r\n") +
+           "-- \r\nsig\r\n";
+}
+
+std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingElse) {
+    test::InnServer inn;
+    if (!inn.Available()) {
+        GTEST_SKIP() << test::InnServer::SkipReason();
+    }
+    const std::string group = inn.CreateGroup();
+    ASSERT_FALSE(group.empty()) << inn.Error();
+
+    // What is posted, in order, and the picture (base name and bytes) each article should give.
+    struct Posting {
+        std::string body;
+        std::string picture;  // empty: no picture expected
+        std::string data;
+    };
+    std::vector<Posting> postings;
+    postings.push_back({"No picture here, only words.\r\n", "", ""});
+    const std::string torn = Bytes(2000, 1);
+    std::string firstPartOnly = "part 1 of 2\r\n" + test::UUEncode(torn, "torn.jpg", "\r\n");
+    firstPartOnly.resize(firstPartOnly.find("\r\n", firstPartOnly.size() / 2) + 2);
+    postings.push_back({firstPartOnly, "", ""});
+    const std::string spaced = Bytes(3000, 2);
+    postings.push_back({Article("my cat.jpg", spaced), "my_cat.jpg", spaced});
+    const std::string foldered = Bytes(4000, 3);
+    postings.push_back({Article("../../etc/dog.png", foldered), "dog.png", foldered});
+    const std::string dotted = Bytes(45 * 30 + 14, 4);  // last data line begins with "."
+    postings.push_back({Article("dotted.gif", dotted), "dotted.gif", dotted});
+    for (int i = 5; i < 29; ++i) {
+        const std::string data = Bytes(static_cast<std::size_t>(1 + i * i * 97), 10u + i);
+        const std::string name = "pic" + std::to_string(i) + ".jpg";
+        postings.push_back({Article(name, data), name, data});
+    }
+    const std::string again = Bytes(777, 99);
+    postings.push_back({Article("pic5.jpg", again), "pic5.jpg", again});
+    ASSERT_EQ(postings.size(), 30u);
+    for (std::size_t i = 0; i < postings.size(); ++i) {
+        ASSERT_FALSE(inn.Post(group, "posting " + std::to_string(i), postings[i].body).empty())
+            << inn.Error();
+    }
+    ASSERT_TRUE(inn.WaitForArticles(group, 30)) << inn.Error();
+
+    test::TempDir folder(true);
+    platform::SetProgramFolder(folder.Folder());
+    std::filesystem::create_directory("images");
+    WriteConfigFile(inn.Address(), {group}, {});
+    test::ConsoleCapture console;
+    test::ErrorBoxRecorder boxes;
+    test::FakeFetchDisplay display;
+    CFetchWorker worker(display);
+    ASSERT_TRUE(worker.InitServer() && worker.StartThread());
+    worker.OnStart();
+    ASSERT_TRUE(worker.WaitForRuns(1, 120s));
+    EXPECT_TRUE(worker.EndRun(5s));
+
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    const std::string prefix = folder.Folder() + "images/" + group + "/";
+    std::vector<std::string> expectedList;
+    std::map<std::string, std::string> expectedFiles;  // the last posting of a name wins
+    for (const Posting& posting : postings) {
+        if (!posting.picture.empty()) {
+            expectedList.push_back(prefix + posting.picture);
+            expectedFiles[posting.picture] = posting.data;
+        }
+    }
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(expectedList));
+    std::vector<std::string> expectedNames;
+    for (const auto& [name, data] : expectedFiles) {
+        expectedNames.push_back(name);
+        EXPECT_EQ(test::ReadFile(folder.Path() / "images" / group / name), data) << name;
+    }
+    // No partial picture and no article file is left.
+    EXPECT_THAT(FolderNames(folder.Path() / "images" / group),
+                UnorderedElementsAreArray(expectedNames));
+    EXPECT_THAT(FolderNames(folder.Path()), UnorderedElementsAreArray({"images", "zarvo.cfg"}));
+}
+
+}  // namespace
