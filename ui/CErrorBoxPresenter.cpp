@@ -61,7 +61,7 @@ CErrorBoxPresenter::~CErrorBoxPresenter() {
 }
 
 void CErrorBoxPresenter::ReleaseWorkers() {
-    m_requests->Release();
+    // The boxes on show count as answered; only boxes asked for from now on are turned away.
     std::vector<WorkerBox> boxes = std::move(m_workerBoxes);
     m_workerBoxes.clear();
     for (WorkerBox& entry : boxes) {
@@ -70,6 +70,7 @@ void CErrorBoxPresenter::ReleaseWorkers() {
         entry.finished();
         DisposeLater(std::move(entry.box));
     }
+    m_requests->Release();
 }
 
 void CErrorBoxPresenter::CloseOldestWorkerBox() {
