@@ -263,35 +263,59 @@ bool CNewsServer::ReadBuffer(std::string* reply) {
     bool overflowed = false;
     // True while the bytes at pendingStart continue a line whose start was dropped.
     bool insideDroppedLine = false;
+    const auto keep = [&](std::string_view data) {
+        if (overflowed) {
+            return;
+        }
+        if (reply->size() + data.size() > maxReplySize) {
+            // Too large to keep: drop it, but read on to the end of the block so that the
+            // session stays in step with the server.
+            overflowed = true;
+            std::string().swap(*reply);
+            return;
+        }
+        reply->append(data);
+    };
+    const auto finish = [&] {
+        if (overflowed) {
+            Log("CNewsServer::ReadBuffer", "Couldn't realloc");
+        }
+        return !overflowed;
+    };
     for (;;) {
-        // Take every complete line that has arrived (RFC 3977, 3.1.1: the block ends at a line
-        // holding a single dot; a line that begins with a dot was sent with one more).
-        std::size_t end;
-        while ((end = pending.find("\r\n", pendingStart)) != std::string::npos) {
-            const std::string_view line(pending.data() + pendingStart, end + 2 - pendingStart);
-            const bool continuation = insideDroppedLine;
-            insideDroppedLine = false;
-            pendingStart = end + 2;
-            if (!continuation && line == ".\r\n") {
-                ConsumePending(pendingStart);
-                if (overflowed) {
-                    Log("CNewsServer::ReadBuffer", "Couldn't realloc");
+        // Take every complete line that has arrived. The block ends at a line holding a single
+        // dot, and a line that begins with a dot was sent with one more (RFC 3977, 3.1.1). Other
+        // lines need no change, so they are copied in runs, up to the next line that begins
+        // with a dot: one copy for most of a block rather than one per line.
+        for (;;) {
+            const std::string_view rest(pending.data() + pendingStart,
+                                        pending.size() - pendingStart);
+            if (insideDroppedLine || rest.starts_with('.')) {
+                const std::size_t end = rest.find("\r\n");
+                if (end == std::string_view::npos) {
+                    break;
                 }
-                return !overflowed;
-            }
-            const std::string_view data =
-                !continuation && line.starts_with("..") ? line.substr(1) : line;
-            if (overflowed) {
+                const std::string_view line = rest.substr(0, end + 2);
+                pendingStart += end + 2;
+                if (insideDroppedLine) {
+                    insideDroppedLine = false;
+                } else if (line == ".\r\n") {
+                    ConsumePending(pendingStart);
+                    return finish();
+                } else {
+                    keep(line.starts_with("..") ? line.substr(1) : line);
+                }
                 continue;
             }
-            if (reply->size() + data.size() > maxReplySize) {
-                // Too large to keep: drop it, but read on to the end of the block so that the
-                // session stays in step with the server.
-                overflowed = true;
-                std::string().swap(*reply);
-                continue;
+            std::size_t runEnd = rest.find("\r\n.");
+            if (runEnd == std::string_view::npos) {
+                runEnd = rest.rfind("\r\n");
+                if (runEnd == std::string_view::npos) {
+                    break;
+                }
             }
-            reply->append(data);
+            keep(rest.substr(0, runEnd + 2));
+            pendingStart += runEnd + 2;
         }
         if (pending.size() - pendingStart > maxReplySize) {
             overflowed = true;
@@ -304,15 +328,10 @@ bool CNewsServer::ReadBuffer(std::string* reply) {
         if (ReceiveMore() == ReceiveOutcome::Ended) {
             // The server closed (or went silent) inside the block: what came so far is the
             // block.
-            if (!overflowed) {
-                reply->append(pending, pendingStart);
-            }
+            keep(std::string_view(pending).substr(pendingStart));
             pending.clear();
             pendingStart = 0;
-            if (overflowed) {
-                Log("CNewsServer::ReadBuffer", "Couldn't realloc");
-            }
-            return !overflowed;
+            return finish();
         }
     }
 }

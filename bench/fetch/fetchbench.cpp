@@ -1,0 +1,112 @@
+// Runs the real fetch worker for one run without a window, and prints one line of figures.
+// It writes a zarvo.cfg into the folder given as the program folder, presses Start, waits until
+// the run is over and presses Exit. Message boxes go to standard error and return at once.
+//
+// Usage: fetchbench --server HOST[:PORT] --group NAME [--group NAME ...] --folder DIR
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/ConfigFile.h"
+#include "fetch/CFetchWorker.h"
+#include "fetch/ControlIds.h"
+#include "platform/ProgramFolder.h"
+
+namespace {
+
+// Counts what the worker reports instead of showing it.
+class CCountingDisplay final : public CFetchDisplay {
+public:
+    void SetEditText(int control, const std::string&) override {
+        if (control == IDC_ARTICLE_COUNTER) {
+            ++articles;
+        }
+    }
+    void SetProgress(int, std::int64_t, std::int64_t, int, std::int64_t) override {}
+    void StepProgress(int) override {}
+    void ClearPictures() override {
+        std::lock_guard lock(mutex);
+        pictures.clear();
+    }
+    std::size_t AppendPicture(const std::string& path) override {
+        std::lock_guard lock(mutex);
+        pictures.push_back(path);
+        return pictures.size();
+    }
+    int CurrentPicture() override { return 0; }
+    void OnNext() override {}
+
+    std::atomic<unsigned long> articles{0};
+    std::mutex mutex;
+    std::vector<std::string> pictures;
+};
+
+double Seconds(const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string server;
+    std::string folder;
+    std::vector<std::string> groups;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--server") {
+            server = argv[i + 1];
+        } else if (option == "--group") {
+            groups.emplace_back(argv[i + 1]);
+        } else if (option == "--folder") {
+            folder = argv[i + 1];
+        }
+    }
+    if (server.empty() || folder.empty() || groups.empty()) {
+        std::fprintf(stderr,
+                     "usage: fetchbench --server HOST[:PORT] --group NAME [--group NAME ...] "
+                     "--folder DIR\n");
+        return 2;
+    }
+    std::filesystem::create_directories(std::filesystem::path(folder) / "images");
+    std::filesystem::current_path(folder);
+    platform::SetProgramFolder(std::filesystem::current_path().string());
+    WriteConfigFile(server, groups, {});
+
+    CCountingDisplay display;
+    CFetchWorker worker(display);
+    if (!worker.InitServer() || !worker.StartThread()) {
+        std::fprintf(stderr, "the worker could not start\n");
+        return 1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    worker.OnStart();
+    worker.WaitForRuns(1, std::chrono::hours{24});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    worker.EndRun(std::chrono::seconds{5});
+
+    std::uintmax_t bytes = 0;
+    for (const std::string& picture : display.pictures) {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(picture, error);
+        bytes += error ? 0 : size;
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    const double articles = static_cast<double>(display.articles.load());
+    std::fprintf(stdout,
+                 "fetchbench: articles %lu pictures %zu bytes %ju seconds %.3f articles/s %.1f "
+                 "MB/s %.2f cpu %.3f s (%.1f us/article) peak-rss %ld KiB\n",
+                 display.articles.load(), display.pictures.size(), bytes, seconds,
+                 articles / seconds, static_cast<double>(bytes) / seconds / 1e6, cpu,
+                 articles > 0 ? cpu / articles * 1e6 : 0.0, usage.ru_maxrss);
+    return 0;
+}
