@@ -186,7 +186,12 @@ bool CZarvoDlg::OnInitDialog() {
 }
 
 bool CZarvoDlg::EndWorker() {
-    // First let go of every call the worker is waiting on here, and of its message boxes:
+    // The stop flag first, so that a worker let go below stops at its next test instead of
+    // racing on through its articles with nobody to show them to.
+    if (m_worker) {
+        m_worker->OnStop();
+    }
+    // Then let go of every call the worker is waiting on here, and of its message boxes:
     // ending the worker waits for the call under way, which would otherwise wait for us.
     m_requests.Release();
     emit exiting();

@@ -151,7 +151,12 @@ TEST_F(ZarvoDlgRecordedTest, StopEndsTheRunBeforeTheNextArticle) {
     for (std::uint32_t n = 1; n <= 40; ++n) {
         spool.AddArticle("first", n, "text\r\n");
     }
-    server.On("HEAD 3", ScriptedReply::SplitAt("221 3 <3@x>\r\nSubject: s\r\n.\r\n", {5}, 300ms));
+    // Slow replies, so that Stop surely lands while the run is in its first articles.
+    for (const char* number : {"3", "4"}) {
+        server.On(std::string("HEAD ") + number,
+                  ScriptedReply::SplitAt(
+                      std::string("221 ") + number + " <n@x>\r\nSubject: s\r\n.\r\n", {5}, 300ms));
+    }
     Configure(server.Address(), {"first", "second"});
     const auto dialog = Open();
     Click(*dialog, 1004);  // Stop while idle changes nothing
