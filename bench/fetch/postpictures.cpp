@@ -32,13 +32,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     test::InnServer inn(server);
-    unsigned seed = 1;
     for (unsigned long n = 0; n < count; ++n) {
-        std::string data(size, '\0');
-        for (char& byte : data) {
-            seed = seed * 1103515245u + 12345u;
-            byte = static_cast<char>(seed >> 16);
-        }
+        const std::string data = test::PictureBytes(size, static_cast<unsigned>(n + 1));
         const std::string name = "picture" + std::to_string(n) + ".jpg";
         const std::string body = "A picture for the benchmark.\r\n\r\n" +
                                  test::UUEncode(data, name, "\r\n") + "-- \r\nbench\r\n";

@@ -35,15 +35,6 @@ std::string PictureArticle(const std::string& name, const std::string& data) {
            "-- \r\nsignature\r\n";
 }
 
-std::string Bytes(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = static_cast<char>(seed >> 16);
-    }
-    return data;
-}
-
 class FetchWorkerTest : public ::testing::Test {
 protected:
     FetchWorkerTest() {
@@ -119,8 +110,9 @@ TEST_F(FetchWorkerTest, RefusedConnectionReportsEveryGroupAndGoesIdle) {
 }
 
 TEST_F(FetchWorkerTest, RunFetchesEveryArticleDecodesPicturesAndCleansUp) {
-    const std::string first = Bytes(1000, 1);
-    const std::string newest = Bytes(45 * 20 + 14, 2);  // its last data line starts with "."
+    const std::string first = test::PictureBytes(1000, 1);
+    const std::string newest =
+        test::PictureBytes(45 * 20 + 14, 2);  // its last data line starts with "."
     spool.AddGroup("alt.pics", 10, 13);
     spool.AddArticle("alt.pics", 10, "just words\r\n");
     spool.AddArticle("alt.pics", 11, PictureArticle("cat.jpg", first));

@@ -23,15 +23,6 @@ using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAreArray;
 
-std::string Bytes(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = static_cast<char>(seed >> 16);
-    }
-    return data;
-}
-
 std::string Article(const std::string& name, const std::string& data) {
     return "Posted by the end-to-end test.\r\n\r\n" + test::UUEncode(data, name, "\r\n") +
            "-- \r\nsig\r\n";
@@ -61,22 +52,24 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     };
     std::vector<Posting> postings;
     postings.push_back({"No picture here, only words.\r\n", "", ""});
-    const std::string torn = Bytes(2000, 1);
+    const std::string torn = test::PictureBytes(2000, 1);
     std::string firstPartOnly = "part 1 of 2\r\n" + test::UUEncode(torn, "torn.jpg", "\r\n");
     firstPartOnly.resize(firstPartOnly.find("\r\n", firstPartOnly.size() / 2) + 2);
     postings.push_back({firstPartOnly, "", ""});
-    const std::string spaced = Bytes(3000, 2);
+    const std::string spaced = test::PictureBytes(3000, 2);
     postings.push_back({Article("my cat.jpg", spaced), "my_cat.jpg", spaced});
-    const std::string foldered = Bytes(4000, 3);
+    const std::string foldered = test::PictureBytes(4000, 3);
     postings.push_back({Article("../../etc/dog.png", foldered), "dog.png", foldered});
-    const std::string dotted = Bytes(45 * 30 + 14, 4);  // last data line begins with "."
+    const std::string dotted =
+        test::PictureBytes(45 * 30 + 14, 4);  // last data line begins with "."
     postings.push_back({Article("dotted.gif", dotted), "dotted.gif", dotted});
     for (int i = 5; i < 29; ++i) {
-        const std::string data = Bytes(static_cast<std::size_t>(1 + i * i * 97), 10u + i);
+        const std::string data =
+            test::PictureBytes(static_cast<std::size_t>(1 + i * i * 97), 10u + i);
         const std::string name = "pic" + std::to_string(i) + ".jpg";
         postings.push_back({Article(name, data), name, data});
     }
-    const std::string again = Bytes(777, 99);
+    const std::string again = test::PictureBytes(777, 99);
     postings.push_back({Article("pic5.jpg", again), "pic5.jpg", again});
     ASSERT_EQ(postings.size(), 30u);
     for (std::size_t i = 0; i < postings.size(); ++i) {

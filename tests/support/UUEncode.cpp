@@ -54,4 +54,13 @@ std::string UUEncode(std::string_view data, std::string_view name, std::string_v
     return block;
 }
 
+std::string PictureBytes(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    for (char& byte : data) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<char>(seed >> 16);
+    }
+    return data;
+}
+
 }  // namespace test
