@@ -108,8 +108,15 @@ TEST_F(ZarvoDlgRecordedTest, StartShowsTheFirstPictureAtOneOfOne) {
     Configure(server.Address(), {"alt.pics"});
     g_currentPicture = 6;  // whatever an earlier run left
     const auto dialog = Open();
+    std::vector<std::string> counters;
+    QObject::connect(test::Control<QLineEdit>(*dialog, IDC_PICTURE_COUNTER),
+                     &QLineEdit::textChanged,
+                     [&](const QString& text) { counters.push_back(text.toStdString()); });
     Click(*dialog, 1002);  // Start
     ASSERT_TRUE(WaitForRuns(*dialog, 1));
+    // The worker counts the first picture from the old position; Next, right after, shows it
+    // at 1 / 1; the second picture is only counted.
+    EXPECT_THAT(counters, ElementsAre("0 / 0", "7 / 1", "1 / 1", "1 / 2"));
 
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     const std::string first = folder.Folder() + "images/alt.pics/my_cat_#1.gif";
