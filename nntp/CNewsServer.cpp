@@ -364,6 +364,13 @@ bool CNewsServer::FetchNewsGroups() {
     if (!DoCommand("LIST", &reply, false)) {
         return false;
     }
+    // A refusal (or a connection that closed before answering) is not an empty list: say so,
+    // rather than report success with no groups.
+    if (!BeginsWith2(reply)) {
+        Log("CNewsServer::FetchNewsGroups",
+            "list failed, response '" + std::string(AsText(reply)) + "'");
+        return false;
+    }
     std::vector<std::string> lines;
     Split("\r\n", AsText(reply), lines);
     std::string().swap(reply);

@@ -292,7 +292,10 @@ TEST_F(NewsServerSessionTest, ListGivesOneRecordPerWellFormedLine) {
 TEST_F(NewsServerSessionTest, RefusedListIsASingleLine) {
     server.On("LIST", ScriptedReply::Text("502 permission denied\r\n"));
     server.On("DATE", ScriptedReply::Text("111 20261207000000\r\n"));
-    ASSERT_TRUE(Connected().FetchNewsGroups());
+    EXPECT_FALSE(Connected().FetchNewsGroups());
+    EXPECT_THAT(
+        capture.LogLines(),
+        Contains("CNewsServer::FetchNewsGroups list failed, response '502 permission denied\r"));
     std::vector<std::unique_ptr<CNewsGroup>> groups;
     session.GetNewsGroups(groups);
     EXPECT_THAT(groups, IsEmpty());
