@@ -3,6 +3,8 @@
 // One TCP connection to a server, as the news client uses it. Every wait (connecting, sending,
 // receiving) is bounded by a time-out, and Abort() from any other thread ends the wait under way
 // at once and every later one. It knows nothing of NNTP: framing and logging are the caller's.
+// Connecting polls (so that Abort can wake it); once connected the socket blocks, with the
+// time-out kept on the socket.
 
 #include <sys/socket.h>
 
@@ -61,11 +63,15 @@ public:
     bool IsAborted() const { return m_aborted.load(); }
 
 private:
+    // Sets the socket's receive and send time-outs, unless they are set to this already.
+    void SetTimeout(std::chrono::milliseconds timeout);
+
     enum class WaitResult { Ready, TimedOut, Failed, Aborted };
     WaitResult WaitFor(short events, std::chrono::milliseconds timeout);
 
     int m_fd = -1;
     int m_wakeFd = -1;  // an eventfd that Abort() makes readable
+    std::chrono::milliseconds m_socketTimeout{-1};
     std::atomic<bool> m_aborted{false};
     std::mutex m_fdMutex;  // guards m_fd changes against Abort() from another thread
 };
