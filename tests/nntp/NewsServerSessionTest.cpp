@@ -33,6 +33,17 @@ protected:
     }
     std::vector<std::string> Sent() const { return server.Commands(); }
 
+    // Article 1 of group "g" as the scripted replies give it, through Open and ReadMessage.
+    std::unique_ptr<CNewsMessage> ReadArticleOne(
+        ScriptedReply body, ScriptedReply head = ScriptedReply::Text("221 1 <a@b>\r\n.\r\n")) {
+        server.On("GROUP  g", ScriptedReply::Text("211 1 1 1 g\r\n"));
+        server.On("HEAD 1", std::move(head));
+        server.On("BODY 1", std::move(body));
+        std::unique_ptr<CNewsGroup> group;
+        EXPECT_TRUE(Connected().Open("g", group));
+        return session.ReadMessage(1);
+    }
+
     ScriptedNntpServer server;
     test::ConsoleCapture capture;
     CNewsServer session{server.Address(), CNewsServer::NNTP_PORT};
@@ -173,24 +184,15 @@ TEST_F(NewsServerSessionTest, BlockEndIsFoundWhereverTheChunksFall) {
 TEST_F(NewsServerSessionTest, DotStuffingIsUndone) {
     // A uuencoded picture whose size is 14 more than a multiple of 45 ends in a data line whose
     // length character is "."; the server doubles it and the client must take one dot away.
-    server.On("GROUP  g", ScriptedReply::Text("211 1 1 1 g\r\n"));
-    server.On("HEAD 1", ScriptedReply::Text("221 1 <a@b>\r\n.\r\n"));
-    server.On("BODY 1", ScriptedReply::Text("222 1 <a@b>\r\nbegin 644 x.jpg\r\n"
-                                            "..0V%T(&-A=\r\n`\r\nend\r\n...\r\n..\r\n.\r\n"));
-    std::unique_ptr<CNewsGroup> group;
-    ASSERT_TRUE(Connected().Open("g", group));
-    const auto message = session.ReadMessage(1);
+    const auto message = ReadArticleOne(ScriptedReply::Text(
+        "222 1 <a@b>\r\nbegin 644 x.jpg\r\n..0V%T(&-A=\r\n`\r\nend\r\n...\r\n..\r\n.\r\n"));
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(message->body, "begin 644 x.jpg\r\n.0V%T(&-A=\r\n`\r\nend\r\n..\r\n.\r\n");
 }
 
 TEST_F(NewsServerSessionTest, EmptyBodyIsAnEmptyBlock) {
-    server.On("GROUP  g", ScriptedReply::Text("211 1 1 1 g\r\n"));
-    server.On("HEAD 1", ScriptedReply::Text("221 1 <a@b>\r\nX: y\r\n.\r\n"));
-    server.On("BODY 1", ScriptedReply::SplitAt("222 1 <a@b>\r\n.\r\n", {13}));
-    std::unique_ptr<CNewsGroup> group;
-    ASSERT_TRUE(Connected().Open("g", group));
-    const auto message = session.ReadMessage(1);
+    const auto message = ReadArticleOne(ScriptedReply::SplitAt("222 1 <a@b>\r\n.\r\n", {13}),
+                                        ScriptedReply::Text("221 1 <a@b>\r\nX: y\r\n.\r\n"));
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(message->body, "");
     EXPECT_EQ(message->bodyLength, 0u);
@@ -255,12 +257,7 @@ TEST_F(NewsServerSessionTest, LargeBodyArrivesWhole) {
     for (int i = 0; i < 40000; ++i) {
         lines += "M" + std::string(60, static_cast<char>('!' + i % 60)) + "\r\n";
     }
-    server.On("GROUP  g", ScriptedReply::Text("211 1 1 1 g\r\n"));
-    server.On("HEAD 1", ScriptedReply::Text("221 1 <a@b>\r\n.\r\n"));
-    server.On("BODY 1", ScriptedReply::Text("222 1 <a@b>\r\n" + lines + ".\r\n"));
-    std::unique_ptr<CNewsGroup> group;
-    ASSERT_TRUE(Connected().Open("g", group));
-    const auto message = session.ReadMessage(1);
+    const auto message = ReadArticleOne(ScriptedReply::Text("222 1 <a@b>\r\n" + lines + ".\r\n"));
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(message->body, lines);
 }
