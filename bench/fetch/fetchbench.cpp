@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
     const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     const double articles = static_cast<double>(display.articles.load());
     std::fprintf(stdout,
-                 "fetchbench: articles %lu pictures %zu picture-bytes %ju seconds %.3f articles/s %.1f "
-                 "MB/s %.2f cpu %.3f s (%.1f us/article) peak-rss %ld KiB\n",
+                 "fetchbench: articles %lu pictures %zu picture-bytes %ju seconds %.3f "
+                 "articles/s %.1f MB/s %.2f cpu %.3f s (%.1f us/article) peak-rss %ld KiB\n",
                  display.articles.load(), display.pictures.size(), bytes, seconds,
                  articles / seconds, static_cast<double>(bytes) / seconds / 1e6, cpu,
                  articles > 0 ? cpu / articles * 1e6 : 0.0, usage.ru_maxrss);
