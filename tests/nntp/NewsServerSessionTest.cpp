@@ -131,12 +131,9 @@ TEST_F(NewsServerSessionTest, BareLineEndDoesNotEndAStatusLine) {
 }
 
 TEST_F(NewsServerSessionTest, StatusLineAndBlockInOneWrite) {
-    server.On("GROUP  alt.test", ScriptedReply::Text("211 2 1 2 alt.test\r\n"));
-    server.On("HEAD 1", ScriptedReply::Text("221 1 <a@b> head\r\nSubject: hi\r\n.\r\n"));
-    server.On("BODY 1", ScriptedReply::Text("222 1 <a@b> body\r\nline one\r\nline two\r\n.\r\n"));
-    std::unique_ptr<CNewsGroup> group;
-    ASSERT_TRUE(Connected().Open("alt.test", group));
-    const auto message = session.ReadMessage(1);
+    const auto message =
+        ReadArticleOne(ScriptedReply::Text("222 1 <a@b> body\r\nline one\r\nline two\r\n.\r\n"),
+                       ScriptedReply::Text("221 1 <a@b> head\r\nSubject: hi\r\n.\r\n"));
     ASSERT_NE(message, nullptr);
     EXPECT_EQ(message->header, "Subject: hi\r\n");
     EXPECT_EQ(message->headerLength, 13u);
