@@ -63,3 +63,17 @@ void CDisplayGate::OnNext() {
         m_display->OnNext();
     }
 }
+
+void CDisplayGate::SetStatusText(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->SetStatusText(text);
+    }
+}
+
+void CDisplayGate::SetRunning(bool running) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->SetRunning(running);
+    }
+}

@@ -27,6 +27,8 @@ public:
     std::size_t AppendPicture(const std::string& path) override;
     int CurrentPicture() override;
     void OnNext() override;
+    void SetStatusText(const std::string& text) override;
+    void SetRunning(bool running) override;
 
 private:
     std::mutex m_mutex;

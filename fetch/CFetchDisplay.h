@@ -30,4 +30,10 @@ public:
     virtual int CurrentPicture() = 0;
     // The picture browser's Next: moves to and shows a picture of the list.
     virtual void OnNext() = 0;
+
+    // The status line under the window's controls: what the run is doing (connecting, which
+    // group, how far, how fast), and at its end how it ended, with its totals.
+    virtual void SetStatusText(const std::string& text) = 0;
+    // A run has begun (true) or ended (false): Start is for an idle worker, Stop for a run.
+    virtual void SetRunning(bool running) = 0;
 };

@@ -347,6 +347,10 @@ int CZarvoDlg::CurrentPicture() {
     return g_currentPicture.load();
 }
 
+void CZarvoDlg::SetStatusText(const std::string&) {}
+
+void CZarvoDlg::SetRunning(bool) {}
+
 void CZarvoDlg::SetPictureName(const std::string& name) {
     m_pictureName.setText(QString::fromUtf8(name));
 }

@@ -75,6 +75,8 @@ public:
     void ClearPictures() override;
     std::size_t AppendPicture(const std::string& path) override;
     int CurrentPicture() override;
+    void SetStatusText(const std::string& text) override;
+    void SetRunning(bool running) override;
 
 signals:
     // Exit has begun: whatever the worker waits for (its message boxes) must let it go now.

@@ -43,6 +43,8 @@ public:
     }
     int CurrentPicture() override { return 0; }
     void OnNext() override {}
+    void SetStatusText(const std::string&) override {}
+    void SetRunning(bool) override {}
 
     std::atomic<unsigned long> articles{0};
     std::mutex mutex;

@@ -49,6 +49,21 @@ void FakeFetchDisplay::OnNext() {
     Record("next");
 }
 
+void FakeFetchDisplay::SetStatusText(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_statusTexts.push_back(text);
+    Record("status " + text);
+}
+
+void FakeFetchDisplay::SetRunning(bool running) {
+    Record(running ? "running 1" : "running 0");
+}
+
+std::vector<std::string> FakeFetchDisplay::StatusTexts() const {
+    std::lock_guard lock(m_mutex);
+    return m_statusTexts;
+}
+
 std::vector<std::string> FakeFetchDisplay::Calls() const {
     std::lock_guard lock(m_mutex);
     return m_calls;

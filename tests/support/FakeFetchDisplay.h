@@ -22,12 +22,16 @@ public:
     std::size_t AppendPicture(const std::string& path) override;
     int CurrentPicture() override;
     void OnNext() override;
+    void SetStatusText(const std::string& text) override;
+    void SetRunning(bool running) override;
 
     // Every call so far, one line each ("edit 1020 3 / 4", "range 1001 0..4 step 1 at 0",
-    // "step 1000", "clear", "append <path>", "next").
+    // "step 1000", "clear", "append <path>", "next", "status <text>", "running 1").
     std::vector<std::string> Calls() const;
     // The texts an edit box was given, in order.
     std::vector<std::string> Texts(int control) const;
+    // The status line's texts, in order.
+    std::vector<std::string> StatusTexts() const;
     std::vector<std::string> Pictures() const;
     void SetCurrentPicture(int index);
 
@@ -37,6 +41,7 @@ private:
     mutable std::recursive_mutex m_mutex;
     std::vector<std::string> m_calls;
     std::vector<std::pair<int, std::string>> m_texts;
+    std::vector<std::string> m_statusTexts;
     std::vector<std::string> m_pictures;
     int m_current = 0;
 };
