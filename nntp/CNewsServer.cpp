@@ -91,7 +91,10 @@ HostAndPort ParseHost(const std::string& text) {
 }  // namespace
 
 CNewsServer::CNewsServer(const std::string& host_, int port_)
-    : port(port_), defaultPort(port_), receiveBuffer(RECEIVE_CHUNK) {
+    : port(port_),
+      defaultPort(port_),
+      receiveBuffer(RECEIVE_CHUNK),
+      reader([this](std::string& pending) { return Receive(pending); }) {
     const HostAndPort parsed = ParseHost(host_);
     host = parsed.host;
     port = parsed.port.value_or(port_);
@@ -111,8 +114,10 @@ bool CNewsServer::Init() {
 }
 
 bool CNewsServer::Connect() {
+    // Until a connection is made there is none to use.
+    lost = true;
     const std::vector<platform::TcpConnection::Address> addresses =
-        platform::TcpConnection::Resolve(host, port);
+        sock.ResolveCancellable(host, port);
     if (addresses.empty()) {
         Log("CNewsServer::Connect", "gethostbyname failed ()");
         return false;
@@ -122,8 +127,7 @@ bool CNewsServer::Connect() {
         if (!sock.OpenSocket(address)) {
             continue;
         }
-        pending.clear();
-        pendingStart = 0;
+        reader.Clear();
         if (!madeSocket) {
             platform::WriteConsole("Socket is: '" + std::to_string(sock.Handle()) + "'\n");
             platform::WriteConsole("Server is '" + host + "'\n");
@@ -132,6 +136,7 @@ bool CNewsServer::Connect() {
         if (!sock.ConnectTo(address, readTimeout)) {
             continue;
         }
+        lost = false;
         std::string greeting;
         if (ReadLine(&greeting)) {
             std::string_view text = AsText(greeting);
@@ -165,6 +170,7 @@ bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool
         return false;
     }
     if (!sock.SendAll(command + "\r\n", readTimeout)) {
+        lost = true;
         Log("CNewsServer::DoCommand", "Couldn't write to socket...");
     }
     if (singleLine) {
@@ -186,154 +192,46 @@ bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool
     return true;
 }
 
-CNewsServer::ReceiveOutcome CNewsServer::ReceiveMore() {
-    // Drop what has been handed out once it makes up most of the buffer, so that the buffer
-    // stays about as large as one reply.
-    if (pendingStart > 0 && pendingStart * 2 >= pending.size()) {
-        pending.erase(0, pendingStart);
-        pendingStart = 0;
-    }
+bool CNewsServer::Receive(std::string& pending) {
     const platform::TcpConnection::ReceiveResult result = sock.Receive(receiveBuffer, readTimeout);
     switch (result.status) {
         case platform::TcpConnection::ReceiveStatus::Data:
             pending.append(receiveBuffer.data(), result.count);
-            return ReceiveOutcome::Data;
+            return true;
         case platform::TcpConnection::ReceiveStatus::TimedOut:
             // A server that stays silent this long is treated as gone, for this read and every
             // later one, so that a dead server cannot cost a time-out per command.
             sock.Shutdown();
-            return ReceiveOutcome::Ended;
+            break;
         default:
-            return ReceiveOutcome::Ended;
+            break;
     }
-}
-
-void CNewsServer::ConsumePending(std::size_t end) {
-    pendingStart = end;
-    if (pendingStart == pending.size()) {
-        pending.clear();
-        pendingStart = 0;
-    }
+    lost = true;
+    return false;
 }
 
 bool CNewsServer::ReadLine(std::string* reply) {
-    reply->clear();
-    bool overflowed = false;
-    // A line ends at the first CR LF after its first byte: a bare CR LF is not a status line.
-    std::size_t searchFrom = pendingStart + 1;
-    for (;;) {
-        const std::size_t end = pending.find("\r\n", searchFrom);
-        if (end != std::string::npos) {
-            overflowed = overflowed || end + 2 - pendingStart > maxReplySize;
-            if (!overflowed) {
-                reply->assign(pending, pendingStart, end + 2 - pendingStart);
-            }
-            ConsumePending(end + 2);
-            if (overflowed) {
-                Log("CNewsServer::ReadLine", "Couldn't realloc");
-            }
-            return !overflowed;
-        }
-        if (pending.size() - pendingStart > maxReplySize) {
-            // Too long to be a status line: drop it but keep reading to its end, so that the
-            // next reply still starts where it should.
-            overflowed = true;
-            pending.erase(0, pending.size() - 1);
-            pendingStart = 0;
-        }
-        searchFrom =
-            std::max(pendingStart + 1, pending.size() - std::min<std::size_t>(pending.size(), 1));
-        if (ReceiveMore() == ReceiveOutcome::Ended) {
-            // The server closed (or went silent): what came so far is the reply.
-            if (!overflowed) {
-                reply->assign(pending, pendingStart);
-            }
-            pending.clear();
-            pendingStart = 0;
-            if (overflowed) {
-                Log("CNewsServer::ReadLine", "Couldn't realloc");
-            }
-            return !overflowed;
-        }
+    if (reader.ReadLine(*reply, maxReplySize) == CReplyReader::Status::TooLarge) {
+        Log("CNewsServer::ReadLine", "Couldn't realloc");
+        return false;
     }
+    return true;
 }
 
 bool CNewsServer::ReadBuffer(std::string* reply) {
-    reply->clear();
-    bool overflowed = false;
-    // True while the bytes at pendingStart continue a line whose start was dropped.
-    bool insideDroppedLine = false;
-    const auto keep = [&](std::string_view data) {
-        if (overflowed) {
-            return;
-        }
-        if (reply->size() + data.size() > maxReplySize) {
-            // Too large to keep: drop it, but read on to the end of the block so that the
-            // session stays in step with the server.
-            overflowed = true;
-            std::string().swap(*reply);
-            return;
-        }
-        reply->append(data);
-    };
-    const auto finish = [&] {
-        if (overflowed) {
+    switch (reader.ReadBlock(*reply, maxReplySize)) {
+        case CReplyReader::Status::Complete:
+            return true;
+        case CReplyReader::Status::TooLarge:
             Log("CNewsServer::ReadBuffer", "Couldn't realloc");
-        }
-        return !overflowed;
-    };
-    for (;;) {
-        // Take every complete line that has arrived. The block ends at a line holding a single
-        // dot, and a line that begins with a dot was sent with one more (RFC 3977, 3.1.1). Other
-        // lines need no change, so they are copied in runs, up to the next line that begins
-        // with a dot: one copy for most of a block rather than one per line.
-        for (;;) {
-            const std::string_view rest(pending.data() + pendingStart,
-                                        pending.size() - pendingStart);
-            if (insideDroppedLine || rest.starts_with('.')) {
-                const std::size_t end = rest.find("\r\n");
-                if (end == std::string_view::npos) {
-                    break;
-                }
-                const std::string_view line = rest.substr(0, end + 2);
-                pendingStart += end + 2;
-                if (insideDroppedLine) {
-                    insideDroppedLine = false;
-                } else if (line == ".\r\n") {
-                    ConsumePending(pendingStart);
-                    return finish();
-                } else {
-                    keep(line.starts_with("..") ? line.substr(1) : line);
-                }
-                continue;
-            }
-            std::size_t runEnd = rest.find("\r\n.");
-            if (runEnd == std::string_view::npos) {
-                runEnd = rest.rfind("\r\n");
-                if (runEnd == std::string_view::npos) {
-                    break;
-                }
-            }
-            keep(rest.substr(0, runEnd + 2));
-            pendingStart += runEnd + 2;
-        }
-        if (pending.size() - pendingStart > maxReplySize) {
-            overflowed = true;
-            std::string().swap(*reply);
-            // Keep a final CR, which may be the first half of the line's end.
-            pending.erase(0, pending.size() - 1);
-            pendingStart = 0;
-            insideDroppedLine = pending != "\r";
-        }
-        if (ReceiveMore() == ReceiveOutcome::Ended) {
-            // The server closed (or went silent) inside the block: what came so far is the
-            // block.
-            keep(std::string_view(pending).substr(pendingStart));
-            pending.clear();
-            pendingStart = 0;
-            return finish();
-        }
+            return false;
+        case CReplyReader::Status::Cut:
+            break;
     }
+    // A block without its dot line is not the whole block: a list or an article cut short
+    // must never pass for a complete one.
+    Log("CNewsServer::ReadBuffer", "the connection ended inside the block");
+    return false;
 }
 
 bool CNewsServer::Disconnect() {
@@ -476,6 +374,14 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
     message->headerLength = message->header.size();
     message->bodyLength = message->body.size();
     return message;
+}
+
+void CNewsServer::Cancel() {
+    sock.Cancel();
+}
+
+void CNewsServer::ClearCancel() {
+    sock.ClearCancel();
 }
 
 void CNewsServer::Abort() {

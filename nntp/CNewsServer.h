@@ -3,9 +3,11 @@
 // One client session with one news server over one TCP connection (RFC 3977): connecting and
 // reading the greeting, sending a command and reading its status line or its status line and
 // dot-terminated block, listing and selecting newsgroups, and fetching articles. Every failure
-// is written as one diagnostic line to standard output; nothing is ever shown to the user.
+// is written as one diagnostic line to standard output; nothing is ever shown to the user. It
+// never reconnects on its own: it says when the connection was lost, and the caller decides.
 //
-// A session is used by one thread at a time; only Abort() may be called from another thread.
+// A session is used by one thread at a time; only Cancel(), ClearCancel() and Abort() may be
+// called from another thread.
 
 #include <chrono>
 #include <cstddef>
@@ -18,6 +20,7 @@
 
 #include "nntp/CNewsGroup.h"
 #include "nntp/CNewsMessage.h"
+#include "nntp/CReplyReader.h"
 #include "platform/TcpConnection.h"
 
 class CNewsServer {
@@ -46,9 +49,11 @@ public:
     // status line followed by its block (a status line not beginning with "2" has no block).
     // True says only that nothing failed locally; the caller judges the reply.
     bool DoCommand(const std::string& command, std::string* reply, bool singleLine);
-    // Reads one status line, CR LF included.
+    // Reads one status line, CR LF included. A line cut short by the end of the connection
+    // comes back as it is, with true; ConnectionLost() tells.
     bool ReadLine(std::string* reply);
     // Reads one block, up to and without its terminating dot line, with dot-stuffing undone.
+    // False when the block did not end (the connection ended first) or outgrew the reply cap.
     bool ReadBuffer(std::string* reply);
     // Sends "quit" and shuts the connection down; true when the shutdown succeeded.
     bool Disconnect();
@@ -64,9 +69,17 @@ public:
     // Fetches one article of the selected group (HEAD, then BODY), or nothing.
     std::unique_ptr<CNewsMessage> ReadMessage(std::uint32_t number);
 
-    // Callable from any thread: ends the exchange under way at once and makes every later one
-    // fail, for good. For ending the program while the session is busy.
+    // Callable from any thread: ends the exchange under way at once (a name look-up, a connect,
+    // a blocked read) and makes every later one fail until ClearCancel(). For Stop.
+    void Cancel();
+    void ClearCancel();
+    // Callable from any thread: as Cancel(), for good. For ending the program while the session
+    // is busy.
     void Abort();
+    // True once the connection has ended under the session (closed by the server, failed, timed
+    // out, cancelled) since the last successful Connect: whatever is asked next cannot be
+    // answered. A refusal by the server (a reply code) is not a lost connection.
+    bool ConnectionLost() const { return lost; }
 
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // Lowers the reply cap; for tests, which cannot afford 64 MiB replies.
@@ -76,15 +89,15 @@ public:
     bool IsConnected() const { return connected; }
 
 private:
-    enum class ReceiveOutcome { Data, Ended };
-    ReceiveOutcome ReceiveMore();
-    void ConsumePending(std::size_t end);
+    // The reply reader's source: appends what arrives; false once the connection has ended.
+    bool Receive(std::string& pending);
 
     std::string host;
     int port;
     int defaultPort;
     platform::TcpConnection sock;
     bool connected = false;
+    bool lost = false;
     std::vector<std::unique_ptr<CNewsGroup>> groupList;
     // The session's own copy of the group that the last successful Open selected, so that
     // ReadMessage never depends on a record that the caller may already have released.
@@ -92,9 +105,7 @@ private:
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
     std::size_t maxReplySize = MAX_REPLY_SIZE;
 
-    // Bytes received but not yet handed out: a status line and its block often arrive in one
-    // receive, and whatever follows the current reply belongs to the next read.
-    std::string pending;
-    std::size_t pendingStart = 0;
     std::vector<char> receiveBuffer;
+    // Cuts what arrives into replies and keeps what follows the current one for the next read.
+    CReplyReader reader;
 };

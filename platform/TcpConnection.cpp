@@ -12,8 +12,38 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 namespace platform {
+namespace {
+
+void DrainWakeFd(int fd) {
+    std::uint64_t count = 0;
+    if (fd >= 0) {
+        [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
+    }
+}
+
+// One look-up on a thread of its own. The thread and the waiter share this; whichever lets go
+// last frees it, so a waiter that gave up leaves the thread nothing dangling.
+struct PendingLookUp {
+    PendingLookUp() : doneFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~PendingLookUp() {
+        if (doneFd >= 0) {
+            ::close(doneFd);
+        }
+    }
+    PendingLookUp(const PendingLookUp&) = delete;
+    PendingLookUp& operator=(const PendingLookUp&) = delete;
+
+    const int doneFd;  // readable once `addresses` holds the answer
+    std::mutex mutex;
+    std::vector<TcpConnection::Address> addresses;
+};
+
+}  // namespace
 
 TcpConnection::TcpConnection() : m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
@@ -50,6 +80,47 @@ std::vector<TcpConnection::Address> TcpConnection::Resolve(const std::string& ho
     return addresses;
 }
 
+std::vector<TcpConnection::Address> TcpConnection::ResolveCancellable(const std::string& host,
+                                                                      int port) {
+    if (IsCancelled()) {
+        return {};
+    }
+    const auto lookUp = std::make_shared<PendingLookUp>();
+    if (lookUp->doneFd < 0 || m_wakeFd < 0) {
+        return Resolve(host, port);
+    }
+    try {
+        std::thread([lookUp, host, port] {
+            std::vector<Address> addresses = Resolve(host, port);
+            {
+                std::lock_guard lock(lookUp->mutex);
+                lookUp->addresses = std::move(addresses);
+            }
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(lookUp->doneFd, &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error&) {
+        return Resolve(host, port);  // no thread to be had: wait for the look-up here
+    }
+    for (;;) {
+        pollfd fds[2] = {{lookUp->doneFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno != EINTR) {
+            return {};
+        }
+        if (IsCancelled()) {
+            return {};
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::lock_guard lock(lookUp->mutex);
+            return std::move(lookUp->addresses);
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            DrainWakeFd(m_wakeFd);  // left from a cancel cleared since
+        }
+    }
+}
+
 bool TcpConnection::OpenSocket(const Address& address) {
     Close();
     const int fd =
@@ -63,14 +134,14 @@ bool TcpConnection::OpenSocket(const Address& address) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::lock_guard lock(m_fdMutex);
     m_fd = fd;
-    if (m_aborted.load()) {
+    if (IsCancelled()) {
         ::shutdown(m_fd, SHUT_RDWR);
     }
     return true;
 }
 
 bool TcpConnection::ConnectTo(const Address& address, std::chrono::milliseconds timeout) {
-    if (m_fd < 0 || m_aborted.load()) {
+    if (m_fd < 0 || IsCancelled()) {
         return false;
     }
     if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0) {
@@ -105,7 +176,7 @@ void TcpConnection::SetTimeout(std::chrono::milliseconds timeout) {
 bool TcpConnection::SendAll(std::string_view data, std::chrono::milliseconds timeout) {
     SetTimeout(timeout);
     while (!data.empty()) {
-        if (m_fd < 0 || m_aborted.load()) {
+        if (m_fd < 0 || IsCancelled()) {
             return false;
         }
         const ssize_t sent = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -122,7 +193,7 @@ TcpConnection::ReceiveResult TcpConnection::Receive(std::span<char> buffer,
                                                     std::chrono::milliseconds timeout) {
     SetTimeout(timeout);
     for (;;) {
-        if (m_aborted.load()) {
+        if (IsCancelled()) {
             return {ReceiveStatus::Aborted, 0};
         }
         if (m_fd < 0) {
@@ -138,7 +209,7 @@ TcpConnection::ReceiveResult TcpConnection::Receive(std::span<char> buffer,
         if (got > 0) {
             return {ReceiveStatus::Data, static_cast<std::size_t>(got)};
         }
-        if (m_aborted.load()) {
+        if (IsCancelled()) {
             return {ReceiveStatus::Aborted, 0};
         }
         if (got == 0) {
@@ -168,8 +239,22 @@ void TcpConnection::Close() {
     m_socketTimeout = std::chrono::milliseconds{-1};
 }
 
+void TcpConnection::Cancel() {
+    m_cancelled.store(true);
+    Interrupt();
+}
+
+void TcpConnection::ClearCancel() {
+    m_cancelled.store(false);
+    DrainWakeFd(m_wakeFd);
+}
+
 void TcpConnection::Abort() {
     m_aborted.store(true);
+    Interrupt();
+}
+
+void TcpConnection::Interrupt() {
     const std::uint64_t one = 1;
     if (m_wakeFd >= 0) {
         [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &one, sizeof one);
@@ -197,8 +282,13 @@ TcpConnection::WaitResult TcpConnection::WaitFor(short events, std::chrono::mill
         if (ready < 0) {
             return WaitResult::Failed;
         }
-        if (m_aborted.load() || (fds[1].revents & POLLIN) != 0) {
+        if (IsCancelled()) {
             return WaitResult::Aborted;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            // A wake-up left from a cancel that has been cleared since.
+            DrainWakeFd(m_wakeFd);
+            continue;
         }
         if (ready == 0) {
             return WaitResult::TimedOut;

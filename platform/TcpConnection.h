@@ -1,10 +1,10 @@
 #pragma once
 
-// One TCP connection to a server, as the news client uses it. Every wait (connecting, sending,
-// receiving) is bounded by a time-out, and Abort() from any other thread ends the wait under way
-// at once and every later one. It knows nothing of NNTP: framing and logging are the caller's.
-// Connecting polls (so that Abort can wake it); once connected the socket blocks, with the
-// time-out kept on the socket.
+// One TCP connection to a server, as the news client uses it. Every wait (resolving, connecting,
+// sending, receiving) is bounded by a time-out, and another thread can end the wait under way at
+// once: Cancel() until ClearCancel() (Stop), Abort() for good (Exit). It knows nothing of NNTP:
+// framing and logging are the caller's. Connecting polls (so that a cancel can wake it); once
+// connected the socket blocks, with the time-out kept on the socket.
 
 #include <sys/socket.h>
 
@@ -42,6 +42,10 @@ public:
     // Every address of the host for a TCP connection to the port, in the resolver's order.
     // getaddrinfo is thread-safe, so two sessions may resolve at the same time.
     static std::vector<Address> Resolve(const std::string& host, int port);
+    // Resolve() on a thread of its own, so that Cancel() and Abort() end the wait at once (the
+    // look-up itself cannot be cut short; it finishes on its own and its answer is dropped).
+    // Nothing when the name cannot be resolved or the wait was ended.
+    std::vector<Address> ResolveCancellable(const std::string& host, int port);
 
     // Closes the current socket, if any, and makes a new one for the address's family.
     bool OpenSocket(const Address& address);
@@ -58,9 +62,14 @@ public:
     // Closes the socket.
     void Close();
 
-    // Callable from any thread: wakes a wait under way and makes every later wait fail at once.
+    // Callable from any thread: wakes a wait under way and makes every later wait fail at once,
+    // until ClearCancel(). The connection under way is shut down.
+    void Cancel();
+    void ClearCancel();
+    // Callable from any thread: as Cancel(), for good.
     void Abort();
     bool IsAborted() const { return m_aborted.load(); }
+    bool IsCancelled() const { return m_cancelled.load() || m_aborted.load(); }
 
 private:
     // Sets the socket's receive and send time-outs, unless they are set to this already.
@@ -69,9 +78,13 @@ private:
     enum class WaitResult { Ready, TimedOut, Failed, Aborted };
     WaitResult WaitFor(short events, std::chrono::milliseconds timeout);
 
+    // Wakes the waits under way and shuts the connection down.
+    void Interrupt();
+
     int m_fd = -1;
-    int m_wakeFd = -1;  // an eventfd that Abort() makes readable
+    int m_wakeFd = -1;  // an eventfd that Cancel() and Abort() make readable
     std::chrono::milliseconds m_socketTimeout{-1};
+    std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_aborted{false};
     std::mutex m_fdMutex;  // guards m_fd changes against Abort() from another thread
 };

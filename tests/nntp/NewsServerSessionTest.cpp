@@ -195,14 +195,22 @@ TEST_F(NewsServerSessionTest, EmptyBodyIsAnEmptyBlock) {
     EXPECT_EQ(message->bodyLength, 0u);
 }
 
-TEST_F(NewsServerSessionTest, ConnectionCutInsideABlockGivesWhatCame) {
+TEST_F(NewsServerSessionTest, ConnectionCutInsideABlockFailsTheBlock) {
     server.On("LIST", ScriptedReply::CloseAfter("215 list follows\r\nalt.a 2 1 y\r\ncomp.b 5"));
-    std::string reply;
-    ASSERT_TRUE(Connected().DoCommand("LIST", &reply, false));
-    EXPECT_EQ(reply, "215 list follows\r\nalt.a 2 1 y\r\ncomp.b 5");
+    EXPECT_FALSE(Connected().FetchNewsGroups());
+    EXPECT_TRUE(session.ConnectionLost());
+    std::vector<std::unique_ptr<CNewsGroup>> groups;
+    session.GetNewsGroups(groups);
+    EXPECT_THAT(groups, IsEmpty());
+    EXPECT_THAT(capture.LogLines(),
+                Contains("CNewsServer::ReadBuffer the connection ended inside the block"));
     // The connection is gone: the next command fails at once instead of waiting.
+    std::string reply;
     EXPECT_TRUE(session.DoCommand("DATE", &reply, true));
     EXPECT_EQ(reply, "");
+    // A new connection is a working one again.
+    ASSERT_TRUE(session.Connect());
+    EXPECT_FALSE(session.ConnectionLost());
 }
 
 TEST_F(NewsServerSessionTest, SilentServerEndsTheReadAfterTheTimeOut) {
@@ -212,12 +220,32 @@ TEST_F(NewsServerSessionTest, SilentServerEndsTheReadAfterTheTimeOut) {
     std::unique_ptr<CNewsGroup> group;
     ASSERT_TRUE(Connected().Open("g", group));
     session.SetReadTimeout(200ms);
-    const auto message = session.ReadMessage(1);
-    ASSERT_NE(message, nullptr);
-    EXPECT_EQ(message->body, "partial line");
+    EXPECT_EQ(session.ReadMessage(1), nullptr);
+    EXPECT_TRUE(session.ConnectionLost());
     // After a time-out the connection counts as closed: nothing more is waited for.
     EXPECT_EQ(session.ReadMessage(1), nullptr);
     EXPECT_THAT(capture.LogLines(), Contains("CNewsServer::ReadMessage head failed, response ''"));
+}
+
+TEST_F(NewsServerSessionTest, CancelEndsABlockedReadUntilCleared) {
+    server.On("DATE", ScriptedReply::Silence());
+    Connected().SetReadTimeout(CNewsServer::DEFAULT_READ_TIMEOUT);
+    std::thread stopper([&] {
+        server.WaitForCommands(1);
+        session.Cancel();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::string reply;
+    EXPECT_TRUE(session.DoCommand("DATE", &reply, true));
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_TRUE(session.ConnectionLost());
+    EXPECT_FALSE(session.Connect());
+    session.ClearCancel();
+    ASSERT_TRUE(session.Connect());
+    server.On("DATE", ScriptedReply::Text("111 20261207000000\r\n"));
+    ASSERT_TRUE(session.DoCommand("DATE", &reply, true));
+    EXPECT_EQ(reply, "111 20261207000000\r\n");
 }
 
 TEST_F(NewsServerSessionTest, AbortFromAnotherThreadEndsABlockedRead) {
