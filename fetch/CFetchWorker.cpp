@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "fetch/CArticleFile.h"
 #include "fetch/FetchThread.h"
 
 CFetchWorker::CFetchWorker(CFetchDisplay& display)
@@ -19,7 +20,9 @@ bool CFetchWorker::StartThread() {
     if (m_thread.joinable()) {
         return true;
     }
-    m_threadArg->stop.store(0);
+    m_threadArg->stop.Reset();
+    // This process has not begun to write any, so none of its own can be lost.
+    CArticleFile::RemoveLeftovers();
     try {
         m_thread = std::thread(FetchThread, m_threadArg);
     } catch (const std::system_error&) {
@@ -29,17 +32,20 @@ bool CFetchWorker::StartThread() {
 }
 
 void CFetchWorker::OnStart() {
-    m_threadArg->stop.store(0);
+    m_threadArg->stop.Reset();
+    m_threadArg->server.ClearCancel();
     m_threadArg->startEvent.Set();
 }
 
 void CFetchWorker::OnStop() {
-    m_threadArg->stop.store(1);
+    // The flag first: the worker, woken by the cancel, must find it set.
+    m_threadArg->stop.Set();
+    m_threadArg->server.Cancel();
 }
 
 bool CFetchWorker::EndRun(std::chrono::milliseconds wait) {
     ThreadArg& arg = *m_threadArg;
-    arg.stop.store(1);
+    arg.stop.Set();
     // A Start pressed during the run must not begin another one on the way out.
     arg.startEvent.Reset();
     arg.exitEvent.Set();

@@ -28,7 +28,8 @@ public:
 
     // Start: clears the stop flag and asks for a run; a run under way is followed by one more.
     void OnStart();
-    // Stop: the worker stops before its next group or article.
+    // Stop: cuts the exchange under way (a look-up, a connect, a read) and the wait before a
+    // reconnect; the worker then ends the run before its next group or article.
     void OnStop();
     // Exit: ends a run under way at once (stop flag, exit event, the session's connection cut
     // from this thread so that a blocked read returns) and waits at most `wait` for the thread

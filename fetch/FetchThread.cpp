@@ -1,9 +1,7 @@
 #include "fetch/FetchThread.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -11,37 +9,25 @@
 
 #include "config/ConfigFile.h"
 #include "decode/UUDecoder.h"
+#include "fetch/CArticleFile.h"
+#include "fetch/CRunStatus.h"
 #include "fetch/ControlIds.h"
+#include "platform/Console.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// The waits before the tries to win a lost connection back.
+constexpr std::chrono::seconds RECONNECT_DELAYS[] = {1s, 2s, 4s};
+constexpr int RECONNECT_TRIES = static_cast<int>(std::size(RECONNECT_DELAYS));
 
 std::string Counter(std::uint64_t done, std::uint64_t total) {
     return std::to_string(done) + " / " + std::to_string(total);
 }
 
 bool StopRequested(const ThreadArg& arg) {
-    return arg.stop.load() == 1;
-}
-
-// Writes the whole body into a fresh article file in one go; false leaves no file behind.
-bool WriteArticleFile(const std::string& name, int fd, std::string_view body) {
-    while (!body.empty()) {
-        const ssize_t written = ::write(fd, body.data(), body.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            ::close(fd);
-            std::remove(name.c_str());
-            return false;
-        }
-        body.remove_prefix(static_cast<std::size_t>(written));
-    }
-    if (::close(fd) != 0) {
-        std::remove(name.c_str());
-        return false;
-    }
-    return true;
+    return arg.stop.IsSet();
 }
 
 std::string DecodeArticle(const std::string& articleFile, const std::string& group) {
@@ -53,73 +39,183 @@ std::string DecodeArticle(const std::string& articleFile, const std::string& gro
     }
 }
 
-// Every article of one group, first to last inclusive.
-void FetchGroupArticles(ThreadArg& arg, const std::string& name, const CNewsGroup& group) {
+// ReadMessage, with a failure that it raises (memory running out near the reply cap) costing
+// this article and the connection, never the process: the reply may be half read, so the
+// session is out of step with the server and must start afresh.
+std::unique_ptr<CNewsMessage> ReadArticle(ThreadArg& arg, std::uint64_t number, bool& failed) {
+    failed = false;
+    try {
+        return arg.server.ReadMessage(static_cast<std::uint32_t>(number));
+    } catch (const std::exception& error) {
+        platform::WriteConsole("article " + std::to_string(number) + " skipped: " + error.what() +
+                               "\n");
+        failed = true;
+        arg.server.Disconnect();
+        return nullptr;
+    }
+}
+
+enum class Reconnect { Resumed, Stopped, Failed };
+
+// Wins the connection back after it was lost while fetching the group: waits, connects and
+// selects the group again, up to the tries that are left. `tries` counts the tries since an
+// article last got through, so a server that drops the connection at the same article every
+// time is given up after three, not tried for ever.
+Reconnect ReconnectToGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, int& tries,
+                           std::unique_ptr<CNewsGroup>& group) {
+    while (tries < RECONNECT_TRIES) {
+        const std::chrono::seconds delay = RECONNECT_DELAYS[tries];
+        ++tries;
+        status.Reconnecting(arg.server.GetHost(), delay, tries, RECONNECT_TRIES);
+        if (arg.stop.Wait(delay)) {
+            return Reconnect::Stopped;
+        }
+        if (arg.server.Connect() && !arg.server.ConnectionLost() && arg.server.Open(name, group)) {
+            return Reconnect::Resumed;
+        }
+        if (StopRequested(arg)) {
+            return Reconnect::Stopped;
+        }
+    }
+    return Reconnect::Failed;
+}
+
+enum class GroupEnd { Done, Stopped, Lost };
+
+// Every article of one group, first to last inclusive. A lost connection is won back and the
+// group resumed at the article that was under way.
+GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, const std::string& name,
+                            const CNewsGroup& group, int& tries) {
     const std::uint64_t first = static_cast<std::uint32_t>(group.first);
     const std::uint64_t last = static_cast<std::uint32_t>(group.last);
     const std::uint64_t count = last >= first ? last - first + 1 : 0;
     arg.dlg.SetProgress(IDC_GROUP_PROGRESS, 0, static_cast<std::int64_t>(count), 1, 0);
     // A 64-bit counter: the loop must end after article 4294967295 too.
-    for (std::uint64_t n = first; n <= last; ++n) {
+    for (std::uint64_t n = first; n <= last;) {
         if (StopRequested(arg)) {
-            break;
+            return GroupEnd::Stopped;
         }
-        const std::string articleFile = std::to_string(n);
-        const int fd = ::open(articleFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        CArticleFile articleFile;
+        if (!articleFile.Create(n)) {
+            ++n;
             continue;
         }
-        const std::unique_ptr<CNewsMessage> message =
-            arg.server.ReadMessage(static_cast<std::uint32_t>(n));
-        arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
-        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(n - first + 1, count));
-        if (message == nullptr || message->body.empty()) {
-            ::close(fd);
-            std::remove(articleFile.c_str());
-            continue;
-        }
-        if (!WriteArticleFile(articleFile, fd, message->body)) {
-            continue;
-        }
-        const std::string picture = DecodeArticle(articleFile, name);
-        if (!picture.empty()) {
-            const std::size_t size = arg.dlg.AppendPicture(picture);
-            arg.dlg.SetEditText(IDC_PICTURE_COUNTER, Counter(arg.dlg.CurrentPicture() + 1, size));
-            if (size == 1) {
-                // The first picture of a run is shown as soon as it exists.
-                arg.dlg.OnNext();
+        bool failed = false;
+        const std::unique_ptr<CNewsMessage> message = ReadArticle(arg, n, failed);
+        if (message == nullptr && !failed && arg.server.ConnectionLost()) {
+            if (StopRequested(arg)) {
+                return GroupEnd::Stopped;
+            }
+            std::unique_ptr<CNewsGroup> reopened;
+            switch (ReconnectToGroup(arg, status, name, tries, reopened)) {
+                case Reconnect::Resumed:
+                    continue;  // the same article once more
+                case Reconnect::Stopped:
+                    return GroupEnd::Stopped;
+                case Reconnect::Failed:
+                    return GroupEnd::Lost;
             }
         }
-        std::remove(articleFile.c_str());
+        tries = 0;
+        arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
+        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(n - first + 1, count));
+        if (message != nullptr && !message->body.empty() && articleFile.Write(message->body)) {
+            try {
+                const std::string picture = DecodeArticle(articleFile.Path(), name);
+                if (!picture.empty()) {
+                    status.Picture();
+                    const std::size_t size = arg.dlg.AppendPicture(picture);
+                    arg.dlg.SetEditText(IDC_PICTURE_COUNTER,
+                                        Counter(arg.dlg.CurrentPicture() + 1, size));
+                    if (size == 1) {
+                        // The first picture of a run is shown as soon as it exists.
+                        arg.dlg.OnNext();
+                    }
+                }
+            } catch (const std::exception& error) {
+                platform::WriteConsole("article " + std::to_string(n) +
+                                       " skipped: " + error.what() + "\n");
+            }
+        }
+        status.Article(name, n - first + 1, count,
+                       message ? message->headerLength + message->bodyLength : 0);
+        ++n;
     }
+    return GroupEnd::Done;
 }
 
-void Run(ThreadArg& arg) {
+enum class Opened { Yes, Refused, Stopped, Lost };
+
+// Selects the group; when the connection turns out to be lost, wins it back first. `connected`
+// says whether the run ever had a connection: without one every group is simply refused.
+Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bool connected,
+                 int& tries, std::unique_ptr<CNewsGroup>& group) {
+    const bool hadConnection = connected && !arg.server.ConnectionLost();
+    if (arg.server.Open(name, group)) {
+        return Opened::Yes;
+    }
+    if (StopRequested(arg)) {
+        return Opened::Stopped;
+    }
+    if (!hadConnection || !arg.server.ConnectionLost()) {
+        return Opened::Refused;
+    }
+    switch (ReconnectToGroup(arg, status, name, tries, group)) {
+        case Reconnect::Resumed:
+            return Opened::Yes;
+        case Reconnect::Stopped:
+            return Opened::Stopped;
+        case Reconnect::Failed:
+            break;
+    }
+    return Opened::Lost;
+}
+
+// Shows the message as a box and on the status line.
+void EndEarly(ThreadArg& arg, CRunStatus& status, const std::string& message) {
+    arg.dlg.ShowErrorBox(message);
+    status.Show(message);
+}
+
+void Run(ThreadArg& arg, CRunStatus& status) {
     std::string newsServer;
     std::vector<std::string> newsGroups;
     if (!ReadConfigFile(CONFIG_FILE_NAME, newsGroups, newsServer)) {
-        arg.dlg.ShowErrorBox("Couldn't open the configuration.  Please configure first");
+        EndEarly(arg, status, "Couldn't open the configuration.  Please configure first");
         return;
     }
     if (newsGroups.empty()) {
-        arg.dlg.ShowErrorBox("No newsgroups specified...");
+        EndEarly(arg, status, "No newsgroups specified...");
         return;
     }
     if (newsServer.empty()) {
-        arg.dlg.ShowErrorBox("No news server specified");
+        EndEarly(arg, status, "No news server specified");
         return;
     }
     arg.server.SetHost(newsServer);
+    const std::string& host = arg.server.GetHost();
     const std::int64_t groupCount = static_cast<std::int64_t>(newsGroups.size());
     arg.dlg.SetProgress(IDC_OVERALL_PROGRESS, 0, groupCount, 1, 0);
     arg.dlg.SetEditText(IDC_PICTURE_COUNTER, Counter(0, 0));
-    if (!arg.server.Connect()) {
-        // The run goes on: each group then fails to open and says so.
-        arg.dlg.ShowErrorBox("CONNECT FAILED");
+    status.Connecting(host);
+    std::string failure;
+    const bool connected = arg.server.Connect();
+    if (!connected) {
+        failure = "Couldn't connect to " + host;
+        // The run goes on: each group then fails to open and says so. A connect that Stop
+        // ended needs no box: the run ends at once.
+        if (!StopRequested(arg)) {
+            arg.dlg.ShowErrorBox("CONNECT FAILED");
+        }
     }
     arg.dlg.ClearPictures();
+    std::error_code ignored;  // a folder that exists already is fine
+    std::filesystem::create_directory(CArticleFile::FOLDER, ignored);
+    CRunStatus::Outcome outcome = CRunStatus::Outcome::Done;
+    int tries = 0;
     for (std::size_t i = 0; i < newsGroups.size(); ++i) {
         if (StopRequested(arg)) {
+            outcome = CRunStatus::Outcome::Stopped;
             break;
         }
         const std::string& name = newsGroups[i];
@@ -130,26 +226,53 @@ void Run(ThreadArg& arg) {
             continue;
         }
         std::unique_ptr<CNewsGroup> group;
-        if (!arg.server.Open(name, group)) {
+        const Opened opened = OpenGroup(arg, status, name, connected, tries, group);
+        if (opened == Opened::Refused) {
             arg.dlg.ShowErrorBox("Open failed for newsgroup '" + name + "'");
             continue;
         }
-        std::error_code ignored;  // a folder that exists already is fine
-        std::filesystem::create_directories(std::filesystem::path("images") / name, ignored);
-        arg.dlg.SetEditText(IDC_GROUP_NAME, name);
-        FetchGroupArticles(arg, name, *group);
-        group.reset();
+        if (opened == Opened::Stopped) {
+            outcome = CRunStatus::Outcome::Stopped;
+            break;
+        }
+        GroupEnd end = GroupEnd::Lost;
+        if (opened == Opened::Yes) {
+            std::filesystem::create_directories(std::filesystem::path("images") / name, ignored);
+            arg.dlg.SetEditText(IDC_GROUP_NAME, name);
+            end = FetchGroupArticles(arg, status, name, *group, tries);
+            group.reset();
+        }
+        if (end == GroupEnd::Lost) {
+            // The counters keep showing how far the run got.
+            outcome = CRunStatus::Outcome::Failed;
+            failure = "Lost the connection to " + host + " while fetching " + name;
+            arg.dlg.ShowErrorBox(failure);
+            break;
+        }
+        // A group left by Stop counts as done here like any other.
         arg.dlg.SetEditText(IDC_GROUP_COUNTER, Counter(i + 1, newsGroups.size()));
         arg.dlg.StepProgress(IDC_OVERALL_PROGRESS);
+        if (end == GroupEnd::Stopped) {
+            outcome = CRunStatus::Outcome::Stopped;
+            break;
+        }
+        status.GroupDone();
     }
     arg.server.Disconnect();
+    if (outcome == CRunStatus::Outcome::Done && !failure.empty()) {
+        outcome = CRunStatus::Outcome::Failed;
+    }
+    status.Finish(outcome, failure);
 }
 
 }  // namespace
 
 bool IsUsableFolderName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
+    const bool hasControlCharacter = std::any_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    return !name.empty() && name != "." && name != ".." && !hasControlCharacter &&
+           name.find_first_of("/\\") == std::string::npos;
 }
 
 unsigned FetchThread(std::shared_ptr<ThreadArg> threadArg) {
@@ -161,7 +284,12 @@ unsigned FetchThread(std::shared_ptr<ThreadArg> threadArg) {
             break;
         }
         arg.startEvent.Reset();
-        Run(arg);
+        arg.dlg.SetRunning(true);
+        {
+            CRunStatus status(arg.dlg);
+            Run(arg, status);
+        }
+        arg.dlg.SetRunning(false);
         {
             std::lock_guard lock(arg.progressMutex);
             ++arg.runsDone;

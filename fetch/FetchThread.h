@@ -2,7 +2,8 @@
 
 // The fetch worker thread's function. It waits for Start or Exit; on each Start it reads the
 // configuration, connects, walks every article of every chosen group, decodes the pictures and
-// hands them to the window, then disconnects and waits again. Exit ends it while it is idle.
+// hands them to the window, then disconnects and waits again. A lost connection is won back
+// and the group resumed where it was. Exit ends it while it is idle.
 
 #include <memory>
 
@@ -12,5 +13,5 @@
 unsigned FetchThread(std::shared_ptr<ThreadArg> threadArg);
 
 // True when a newsgroup name can be a folder name under images/: not empty, not "." or "..",
-// and free of "/", "\" and zero bytes.
+// and free of "/", "\" and control characters.
 bool IsUsableFolderName(const std::string& name);

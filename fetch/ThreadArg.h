@@ -20,8 +20,9 @@ struct ThreadArg {
     CNewsServer server;
     platform::ManualResetEvent startEvent;  // set by Start, reset when a run begins
     platform::ManualResetEvent exitEvent;   // set by Exit
-    // Stop writes 1, Start writes 0; the worker tests it before each group and each article.
-    std::atomic<std::uint8_t> stop{0};
+    // The stop flag: set by Stop (and Exit), reset by Start. The worker tests it before each
+    // group and each article, and a wait between reconnects ends when it is set.
+    platform::ManualResetEvent stop;
 
     // How many runs have ended, and whether the thread has: for the window's bounded exit wait,
     // for tests and for the benchmark front.

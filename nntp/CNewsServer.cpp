@@ -241,6 +241,7 @@ bool CNewsServer::Disconnect() {
     } else {
         Log("CNewsServer::Disconnect", "quit result '" + std::string(AsText(reply)) + "'");
     }
+    lost = true;
     return sock.Shutdown();
 }
 

@@ -58,16 +58,31 @@ protected:
         ASSERT_TRUE(worker.WaitForRuns(before + 1, RUN_TIMEOUT));
     }
 
-    // The files in the program folder other than the configuration and the picture folders.
+    // The files in the program folder and in tmp_dir/ other than the configuration and the
+    // picture folders.
     std::vector<std::string> LeftoverFiles() const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
-            const std::string name = entry.path().filename().string();
-            if (name != "zarvo.cfg" && name != "images") {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path())) {
+            const std::string name =
+                std::filesystem::relative(entry.path(), folder.Path()).string();
+            if (name != "zarvo.cfg" && name != "tmp_dir" && !name.starts_with("images")) {
                 names.push_back(name);
             }
         }
         return names;
+    }
+
+    // Presses Start, waits until the server has seen `commands` commands, presses Stop and
+    // waits for the run to end.
+    void StopAfter(std::size_t commands) {
+        worker.OnStart();
+        ASSERT_TRUE(server.WaitForCommands(commands));
+        const auto pressed = std::chrono::steady_clock::now();
+        worker.OnStop();
+        ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+        // Within a second on an idle machine; the bound only tells an ended wait from the
+        // minute-long read time-out.
+        EXPECT_LT(std::chrono::steady_clock::now() - pressed, 10s);
     }
 
     test::TempDir folder{true};
@@ -127,7 +142,9 @@ TEST_F(FetchWorkerTest, RunFetchesEveryArticleDecodesPicturesAndCleansUp) {
     EXPECT_THAT(display.Pictures(), ElementsAre(pictures + "cat.jpg", pictures + "my_dog.png"));
     EXPECT_EQ(test::ReadFile(pictures + "cat.jpg"), first);
     EXPECT_EQ(test::ReadFile(pictures + "my_dog.png"), newest);
-    EXPECT_THAT(LeftoverFiles(), IsEmpty());
+    // The user's file named like an article is left alone.
+    EXPECT_THAT(LeftoverFiles(), ElementsAre("12"));
+    EXPECT_EQ(test::ReadFile("12"), "an unrelated file named like an article");
     EXPECT_THAT(server.Commands(), ElementsAre("GROUP  alt.pics", "HEAD 10", "BODY 10", "HEAD 11",
                                                "BODY 11", "HEAD 12", "HEAD 13", "BODY 13", "quit"));
     EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER),
@@ -144,6 +161,14 @@ TEST_F(FetchWorkerTest, RunFetchesEveryArticleDecodesPicturesAndCleansUp) {
     const auto appended = std::find(calls.begin(), calls.end(), "append " + pictures + "cat.jpg");
     ASSERT_NE(appended, calls.end());
     EXPECT_EQ(*(appended + 2), "next");
+    EXPECT_EQ(calls.front(), "running 1");
+    EXPECT_EQ(calls.back(), "running 0");
+    const auto status = display.StatusTexts();
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.front(), "Connecting to 127.0.0.1...");
+    EXPECT_THAT(status, Contains(::testing::StartsWith("alt.pics: article 4 of 4, 2 pictures, ")));
+    EXPECT_THAT(status.back(),
+                ::testing::StartsWith("Done: 1 group, 4 articles, 2 pictures, 0.0 MB in "));
 }
 
 TEST_F(FetchWorkerTest, EmptyReversedAndSingleArticleRanges) {
@@ -163,14 +188,15 @@ TEST_F(FetchWorkerTest, EmptyReversedAndSingleArticleRanges) {
 
 TEST_F(FetchWorkerTest, GroupNamesThatCannotBeFoldersAreSkipped) {
     spool.AddGroup("ok.group", 1, 0);
-    Configure(server.Address(), {"..", "alt/../../etc", "back\\slash", "ok.group"});
+    Configure(server.Address(), {"..", "alt/../../etc", "back\\slash", "tab\tname", "ok.group"});
     Run();
     EXPECT_THAT(boxes.Texts(),
                 ElementsAre("Newsgroup name '..' cannot be used as a folder name",
                             "Newsgroup name 'alt/../../etc' cannot be used as a folder name",
-                            "Newsgroup name 'back\\slash' cannot be used as a folder name"));
+                            "Newsgroup name 'back\\slash' cannot be used as a folder name",
+                            "Newsgroup name 'tab\tname' cannot be used as a folder name"));
     EXPECT_THAT(server.Commands(), ElementsAre("GROUP  ok.group", "quit"));
-    EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("4 / 4"));
+    EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("5 / 5"));
 }
 
 TEST_F(FetchWorkerTest, StartPressedDuringARunGivesExactlyOneMoreRun) {
@@ -190,25 +216,95 @@ TEST_F(FetchWorkerTest, StartPressedDuringARunGivesExactlyOneMoreRun) {
     EXPECT_EQ(server.Connections(), 2);
 }
 
-TEST_F(FetchWorkerTest, StopEndsTheRunBeforeTheNextArticle) {
+TEST_F(FetchWorkerTest, StopCutsTheExchangeUnderWayAndEndsTheRun) {
     spool.AddGroup("first", 1, 50);
     spool.AddGroup("second", 1, 5);
     for (std::uint32_t n = 1; n <= 50; ++n) {
         spool.AddArticle("first", n, "text\r\n");
     }
-    server.On("HEAD 3", ScriptedReply::SplitAt("221 3 <3@x>\r\nSubject: s\r\n.\r\n", {5}, 300ms));
+    server.On("BODY 3", ScriptedReply::Text("222 3 <3@x>\r\nhalf of it"));  // then silence
     Configure(server.Address(), {"first", "second"});
-    worker.OnStart();
-    ASSERT_TRUE(server.WaitForCommands(6));  // GROUP, HEAD 1, BODY 1, HEAD 2, BODY 2, HEAD 3
-    worker.OnStop();
-    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
-    const auto commands = server.Commands();
-    EXPECT_THAT(commands, Not(Contains("GROUP  second")));
-    EXPECT_THAT(commands, Not(Contains("HEAD 5")));
-    EXPECT_EQ(commands.back(), "quit");
-    // The interrupted group still counts as done.
+    StopAfter(7);  // GROUP, HEAD 1, BODY 1, HEAD 2, BODY 2, HEAD 3, BODY 3
+    EXPECT_THAT(server.Commands(), Not(Contains("GROUP  second")));
+    EXPECT_THAT(server.Commands(), Not(Contains("HEAD 4")));
+    // The interrupted group still counts as done; the cut article does not.
     EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("1 / 2"));
+    EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER), ElementsAre("1 / 50", "2 / 50"));
+    EXPECT_THAT(display.StatusTexts().back(),
+                ::testing::StartsWith("Stopped: 0 groups, 2 articles"));
     EXPECT_THAT(LeftoverFiles(), IsEmpty());
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    // The next Start works as ever.
+    server.On("BODY 3", ScriptedReply::Text("222 3 <3@x>\r\ntext\r\n.\r\n"));
+    Run();
+    EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Done: 2 groups, 55 articles"));
+}
+
+TEST_F(FetchWorkerTest, StopWhileConnectingToASilentServerEndsTheRun) {
+    spool.AddGroup("g", 1, 1);
+    server.SetGreeting(ScriptedReply::Silence());
+    Configure(server.Address(), {"g"});
+    worker.OnStart();
+    const auto deadline = std::chrono::steady_clock::now() + RUN_TIMEOUT;
+    while (server.Connections() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    std::this_thread::sleep_for(50ms);  // the worker waits for the greeting now
+    worker.OnStop();
+    ASSERT_TRUE(worker.WaitForRuns(1, 10s));
+    EXPECT_THAT(server.Commands(), IsEmpty());
+    EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Stopped: "));
+}
+
+TEST_F(FetchWorkerTest, LostConnectionIsWonBackAndTheGroupResumedAtTheSameArticle) {
+    spool.AddGroup("g", 1, 4);
+    for (std::uint32_t n = 1; n <= 4; ++n) {
+        spool.AddArticle("g", n, PictureArticle("p" + std::to_string(n) + ".jpg", "picture"));
+    }
+    int cuts = 0;
+    server.SetHandler([&, answer = spool.Handler()](const std::string& command) {
+        if (command == "BODY 3" && cuts++ == 0) {
+            return ScriptedReply::CloseAfter("222 3 <3@x>\r\nbegin 644 p3.jpg\r\n");
+        }
+        return answer(command);
+    });
+    Configure(server.Address(), {"g"});
+    Run();
+    EXPECT_THAT(server.Commands(),
+                ElementsAre("GROUP  g", "HEAD 1", "BODY 1", "HEAD 2", "BODY 2", "HEAD 3", "BODY 3",
+                            "GROUP  g", "HEAD 3", "BODY 3", "HEAD 4", "BODY 4", "quit"));
+    EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER),
+                ElementsAre("1 / 4", "2 / 4", "3 / 4", "4 / 4"));
+    EXPECT_EQ(display.Pictures().size(), 4u);
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    EXPECT_THAT(display.StatusTexts(),
+                Contains("Lost the connection to 127.0.0.1; trying again in 1 s (1 of 3)..."));
+    EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Done: 1 group, 4 articles"));
+    EXPECT_THAT(LeftoverFiles(), IsEmpty());
+}
+
+TEST_F(FetchWorkerTest, ThreeFailedReconnectsEndTheRunWithOneMessage) {
+    spool.AddGroup("g", 1, 5);
+    spool.AddGroup("later", 1, 1);
+    for (std::uint32_t n = 1; n <= 5; ++n) {
+        spool.AddArticle("g", n, "text\r\n");
+    }
+    server.On("BODY 2", ScriptedReply::CloseAfter(""));
+    Configure(server.Address(), {"g", "later"});
+    worker.OnStart();
+    ASSERT_TRUE(server.WaitForCommands(5));
+    // From now on the server hangs up on every new connection.
+    server.SetGreeting(ScriptedReply::CloseAfter(""));
+    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_EQ(server.Connections(), 4);
+    EXPECT_THAT(boxes.Texts(), ElementsAre("Lost the connection to 127.0.0.1 while fetching g"));
+    // The counters show how far the run got, never more.
+    EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER), ElementsAre("1 / 5"));
+    EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), IsEmpty());
+    EXPECT_THAT(display.StatusTexts().back(),
+                ::testing::StartsWith(
+                    "Lost the connection to 127.0.0.1 while fetching g: 0 groups, 1 article, "));
+    EXPECT_THAT(server.Commands(), Not(Contains("GROUP  later")));
 }
 
 TEST_F(FetchWorkerTest, SecondRunShowsItsFirstPictureFromTheOldPosition) {
@@ -238,6 +334,49 @@ TEST_F(FetchWorkerTest, ExitDuringARunEndsItAtOnceAndLeavesTheWindowAlone) {
     EXPECT_EQ(display.Calls().size(), calls);
     EXPECT_EQ(worker.RunsDone(), 1u);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(FetchWorkerTest, LeftoverArticleFilesOfEndedProcessesAreRemovedAtStart) {
+    const std::filesystem::path tmp = folder.Path() / "tmp_dir";
+    std::filesystem::create_directories(tmp);
+    for (const char* name : {"article-999999999-5", "article-1-7", "notes.txt", "article-x-1"}) {
+        test::WriteFile(tmp / name, "x");
+    }
+    CFetchWorker another(display);
+    ASSERT_TRUE(another.StartThread());
+    EXPECT_FALSE(std::filesystem::exists(tmp / "article-999999999-5"));
+    // Process 1 runs; the rest is not an article file.
+    EXPECT_TRUE(std::filesystem::exists(tmp / "article-1-7"));
+    EXPECT_TRUE(std::filesystem::exists(tmp / "notes.txt"));
+    EXPECT_TRUE(std::filesystem::exists(tmp / "article-x-1"));
+}
+
+// A window whose picture list fails once, as a full memory would make it.
+class CFailingDisplay : public test::FakeFetchDisplay {
+public:
+    std::size_t AppendPicture(const std::string& path) override {
+        if (m_failures++ == 0) {
+            throw std::bad_alloc();
+        }
+        return FakeFetchDisplay::AppendPicture(path);
+    }
+
+private:
+    int m_failures = 0;
+};
+
+TEST_F(FetchWorkerTest, AFailureInsideOneArticleCostsOnlyThatArticle) {
+    spool.AddGroup("g", 1, 2);
+    spool.AddArticle("g", 1, PictureArticle("a.jpg", "one"));
+    spool.AddArticle("g", 2, PictureArticle("b.jpg", "two"));
+    Configure(server.Address(), {"g"});
+    CFailingDisplay failing;
+    CFetchWorker failingWorker(failing);
+    ASSERT_TRUE(failingWorker.StartThread());
+    failingWorker.OnStart();
+    ASSERT_TRUE(failingWorker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_THAT(failing.Pictures(), ElementsAre(folder.Folder() + "images/g/b.jpg"));
+    EXPECT_THAT(console.Text(), ::testing::HasSubstr("article 1 skipped: std::bad_alloc"));
 }
 
 }  // namespace

@@ -110,7 +110,9 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     // No partial picture and no article file is left.
     EXPECT_THAT(FolderNames(folder.Path() / "images" / group),
                 UnorderedElementsAreArray(expectedNames));
-    EXPECT_THAT(FolderNames(folder.Path()), UnorderedElementsAreArray({"images", "zarvo.cfg"}));
+    EXPECT_THAT(FolderNames(folder.Path()),
+                UnorderedElementsAreArray({"images", "tmp_dir", "zarvo.cfg"}));
+    EXPECT_THAT(FolderNames(folder.Path() / "tmp_dir"), IsEmpty());
 }
 
 }  // namespace

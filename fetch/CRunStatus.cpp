@@ -1,0 +1,77 @@
+#include "fetch/CRunStatus.h"
+
+#include <cstdio>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// "1 picture", "3 pictures".
+std::string Count(std::uint64_t count, const char* singular, const char* plural) {
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+std::string Megabytes(double bytes, const char* unit) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", bytes / 1e6, unit);
+    return text;
+}
+
+// "42 s", "3 min 12 s", "1 h 5 min".
+std::string Duration(Clock::duration elapsed) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    if (seconds < 60) {
+        return std::to_string(seconds) + " s";
+    }
+    if (seconds < 3600) {
+        return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
+    }
+    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds % 3600 / 60) + " min";
+}
+
+}  // namespace
+
+CRunStatus::CRunStatus(CFetchDisplay& display)
+    : m_display(display), m_start(Clock::now()), m_lastProgress(m_start - PROGRESS_INTERVAL) {}
+
+void CRunStatus::Show(const std::string& text) {
+    m_display.SetStatusText(text);
+}
+
+void CRunStatus::Connecting(const std::string& host) {
+    Show("Connecting to " + host + "...");
+}
+
+void CRunStatus::Reconnecting(const std::string& host, std::chrono::seconds delay, int attempt,
+                              int attempts) {
+    Show("Lost the connection to " + host + "; trying again in " + std::to_string(delay.count()) +
+         " s (" + std::to_string(attempt) + " of " + std::to_string(attempts) + ")...");
+}
+
+void CRunStatus::Article(const std::string& group, std::uint64_t position, std::uint64_t count,
+                         std::uint64_t bytes) {
+    ++m_articles;
+    m_bytes += bytes;
+    const Clock::time_point now = Clock::now();
+    // The last article of a group is always shown, so that a group never seems unfinished.
+    if (now - m_lastProgress < PROGRESS_INTERVAL && position != count) {
+        return;
+    }
+    m_lastProgress = now;
+    const double seconds = std::chrono::duration<double>(now - m_start).count();
+    Show(group + ": article " + std::to_string(position) + " of " + std::to_string(count) + ", " +
+         Count(m_pictures, "picture", "pictures") + ", " +
+         Megabytes(seconds > 0 ? static_cast<double>(m_bytes) / seconds : 0.0, "MB/s"));
+}
+
+std::string CRunStatus::Totals() const {
+    return Count(m_groups, "group", "groups") + ", " + Count(m_articles, "article", "articles") +
+           ", " + Count(m_pictures, "picture", "pictures") + ", " +
+           Megabytes(static_cast<double>(m_bytes), "MB") + " in " +
+           Duration(Clock::now() - m_start);
+}
+
+void CRunStatus::Finish(Outcome outcome, const std::string& failure) {
+    const char* word = outcome == Outcome::Done ? "Done" : "Stopped";
+    Show((outcome == Outcome::Failed ? failure : std::string(word)) + ": " + Totals());
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+// The totals of one run of the fetch worker and the status line that reports them: what the
+// run is doing while it goes (connecting, which group, how far, how fast) and how it ended. A
+// change of step is shown at once; the article-by-article progress at most a few times a
+// second, so that a fast run is not slowed down by its own reports. It decides nothing about
+// the run.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "fetch/CFetchDisplay.h"
+
+class CRunStatus {
+public:
+    // How often the progress text may change.
+    static constexpr std::chrono::milliseconds PROGRESS_INTERVAL{200};
+
+    enum class Outcome { Done, Stopped, Failed };
+
+    // Starts the run's clock.
+    explicit CRunStatus(CFetchDisplay& display);
+
+    // Any other text, such as why a run could not begin.
+    void Show(const std::string& text);
+
+    void Connecting(const std::string& host);
+    void Reconnecting(const std::string& host, std::chrono::seconds delay, int attempt,
+                      int attempts);
+    // One more article of the group has been dealt with: it is the `position`th of `count`, and
+    // `bytes` came for it from the server.
+    void Article(const std::string& group, std::uint64_t position, std::uint64_t count,
+                 std::uint64_t bytes);
+    void Picture() { ++m_pictures; }
+    void GroupDone() { ++m_groups; }
+
+    // The last text: "Done", "Stopped" or `failure`, with the run's totals and time.
+    void Finish(Outcome outcome, const std::string& failure = {});
+
+    // The totals so far, for the last text and for tests.
+    std::string Totals() const;
+
+private:
+    CFetchDisplay& m_display;
+    std::chrono::steady_clock::time_point m_start;
+    std::chrono::steady_clock::time_point m_lastProgress;
+    std::uint64_t m_groups = 0;
+    std::uint64_t m_articles = 0;
+    std::uint64_t m_pictures = 0;
+    std::uint64_t m_bytes = 0;
+};
