@@ -122,8 +122,6 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     MakeStatusBox(m_articleCounter, IDC_ARTICLE_COUNTER, true);
     MakeStatusBox(m_pictureName, IDC_PICTURE_NAME, true);
     MakeStatusBox(m_pictureCounter, IDC_PICTURE_COUNTER, true);
-    // The browser's context menu would hide the window's own.
-    m_browser.setContextMenuPolicy(Qt::NoContextMenu);
 
     // The template's order is the tab order; the bars, frames, labels and the browser take no
     // part in it.
@@ -361,4 +359,8 @@ void CZarvoDlg::SetPictureCounter(const std::string& text) {
 
 void CZarvoDlg::Navigate(const std::string& pagePath) {
     m_browser.Navigate(pagePath);
+}
+
+void CZarvoDlg::ClearView() {
+    m_browser.Clear();
 }

@@ -99,6 +99,7 @@ private:
     void SetPictureName(const std::string& name) override;
     void SetPictureCounter(const std::string& text) override;
     void Navigate(const std::string& pagePath) override;
+    void ClearView() override;
 
     // The controls, in the template's order (which is the tab order).
     QPushButton m_exit;

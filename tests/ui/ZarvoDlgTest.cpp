@@ -1,7 +1,8 @@
 // The main window with the real worker against a scripted server: start-up in a fresh folder,
-// a run until the first picture shows, Stop, and every way of leaving (Exit while idle, during
-// a run, while the worker waits for the window or for a message box; Enter, Escape, the close
-// box). Leaving must cut a run short, end the worker and leave the window untouched after.
+// a run until the first picture shows, Stop, a worker's message box over the window, and every
+// way of leaving (Exit while idle, during a run, while the worker waits for the window or for a
+// message box; Enter, Escape, the close box). Leaving must cut a run short, end the worker and
+// leave the window untouched after.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -135,20 +136,20 @@ TEST_F(ZarvoDlgRecordedTest, StartShowsTheFirstPictureAtOneOfOne) {
     EXPECT_EQ(EditText(*dialog, IDC_ARTICLE_COUNTER), "3 / 3");
     EXPECT_EQ(server.Commands().back(), "quit");
 
-    // The picture's own name, with its blank and "#", reaches the page's image.
-    const auto* browser = test::Control<CWebBrowser2>(*dialog, 1009);
-    EXPECT_FALSE(browser->document()
-                     ->resource(QTextDocument::ImageResource,
-                                QUrl(QString::fromStdString(CPictureBrowser::FileAddress(first))))
-                     .isNull());
+    // The picture's own name, with its blank and "#", reaches the view through the page.
+    EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath(), first);
 
     Click(*dialog, 1011);  // Next
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "dog.gif");
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "2 / 2");
-    Click(*dialog, 1012);  // Delete File
+    Click(*dialog, 1012);  // Delete File, on the last entry: the new last one shows
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "images/alt.pics/dog.gif"));
-    Click(*dialog, 1010);  // Previous
+    EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "my_cat_#1.gif");
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "1 / 1");
+    Click(*dialog, 1012);  // and on the only one: nothing shows
+    EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "");
+    EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "0 / 0");
+    EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath(), "");
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
@@ -232,11 +233,16 @@ TEST_F(ZarvoDlgTest, ExitWhileTheWorkerShowsAMessageBoxClosesTheBox) {
     CErrorBoxPresenter presenter;
     Configure("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), {"a.one", "b.two"});
     const auto dialog = Open();
+    presenter.SetOwnerWindow(dialog.get());
     QObject::connect(dialog.get(), &CZarvoDlg::exiting, &presenter,
                      &CErrorBoxPresenter::ReleaseWorkers);
     dialog->OnStart();
-    // "CONNECT FAILED" waits for the user, and the window stays usable meanwhile.
+    // "CONNECT FAILED" waits for the user, over the window, which stays usable meanwhile.
     ASSERT_TRUE(test::WaitUntil([&] { return presenter.OpenWorkerBoxes() == 1; }));
+    const QMessageBox* box = presenter.WorkerBoxes().front();
+    EXPECT_EQ(box->text().toStdString(), "CONNECT FAILED");
+    EXPECT_EQ(box->parentWidget(), dialog.get());
+    EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     std::string shown;
     test::OnNextModalWindow([&](QWidget* window) {
