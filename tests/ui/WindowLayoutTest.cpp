@@ -1,5 +1,5 @@
 // What the windows look like and how their parts behave on their own: the main dialog's
-// controls (ids, texts, places in dialog units, tab order), the picture view
+// controls (ids, texts, places in dialog units, tab order) and how it grows, the picture view
 // (fitting, reloading an unchanged address, an unreadable picture, the full-size window), and
 // the progress bars' 64-bit ranges.
 
@@ -25,6 +25,7 @@
 #include "ui/CPictureBrowser.h"
 #include "ui/CPictureWindow.h"
 #include "ui/CProgressBar.h"
+#include "ui/CStatusLine.h"
 #include "ui/CWebBrowser2.h"
 #include "ui/CZarvoDlg.h"
 
@@ -58,7 +59,11 @@ TEST(DialogUnitsTest, ConvertsEdgesSoThatControlsThatMeetInUnitsMeetInPixels) {
 TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
     CZarvoDlg dialog;
     const CDialogUnits units = CDialogUnits::FromFont(dialog.font());
-    EXPECT_EQ(dialog.size(), QSize(units.ToPixelsX(434), units.ToPixelsY(295)));
+    // The designed size and a status line's band below it, at the least; it may grow.
+    EXPECT_EQ(dialog.minimumSize(), QSize(units.ToPixelsX(434), units.ToPixelsY(295 + 14)));
+    EXPECT_EQ(dialog.size(), dialog.minimumSize());
+    EXPECT_EQ(dialog.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     const struct {
         int id;
         const char* text;
@@ -96,7 +101,7 @@ TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
     do {
         order.push_back(widget->objectName().toStdString());
         widget = widget->nextInFocusChain();
-        while (widget->focusPolicy() == Qt::NoFocus || !widget->isEnabled()) {
+        while (widget->focusPolicy() == Qt::NoFocus) {
             widget = widget->nextInFocusChain();
         }
     } while (widget != test::Control<QWidget>(dialog, 2) && order.size() < 30);
@@ -117,6 +122,37 @@ TEST_F(WindowLayoutTest, AboutBoxSaysWhatAndWhichVersion) {
     EXPECT_THAT(texts, Contains("zarvo Version 1.0"));
     EXPECT_EQ(texts.size(), 2u);
     EXPECT_TRUE(test::Control<QPushButton>(about, 1)->isDefault());
+}
+
+TEST_F(WindowLayoutTest, MainDialogGrowsOnlyItsViewAndKeepsTheStatusLineAtTheBottom) {
+    CZarvoDlg dialog;
+    dialog.show();
+    const QWidget* view = test::Control<QWidget>(dialog, 1009);
+    const QRect designedView = view->geometry();
+    const QRect start = test::Control<QWidget>(dialog, 1002)->geometry();
+    const QRect status = dialog.StatusLine().geometry();
+    EXPECT_GT(status.top(), designedView.bottom());
+    EXPECT_LT(status.bottom(), dialog.height());
+
+    dialog.resize(dialog.size() + QSize(200, 100));
+    ASSERT_TRUE(test::WaitUntil([&] { return view->width() == designedView.width() + 200; }));
+    EXPECT_EQ(view->geometry(), designedView.adjusted(0, 0, 200, 100));
+    EXPECT_EQ(test::Control<QWidget>(dialog, 1002)->geometry(), start);
+    EXPECT_EQ(dialog.StatusLine().geometry(), status.translated(0, 100).adjusted(0, 0, 200, 0));
+    dialog.OnExit();
+}
+
+TEST(StatusLineTest, CutsALongTextShortAndKeepsItWholeInTheTooltip) {
+    CStatusLine line;
+    line.resize(200, 24);
+    line.show();
+    const QString text = QStringLiteral("alt.pictures: article 17 of 250, 3 pictures, 1.2 MB/s");
+    line.SetStatusText(text);
+    EXPECT_EQ(line.StatusText(), text);
+    EXPECT_EQ(line.toolTip(), text);
+    EXPECT_TRUE(line.text().endsWith(QChar(0x2026))) << line.text().toStdString();
+    line.resize(2000, 24);  // room enough: all of it
+    EXPECT_EQ(line.text(), text);
 }
 
 class PictureViewTest : public WindowLayoutTest {

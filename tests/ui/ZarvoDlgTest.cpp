@@ -1,8 +1,8 @@
 // The main window with the real worker against a scripted server: start-up in a fresh folder,
-// a run until the first picture shows, Stop, a worker's message box over the window, and every
-// way of leaving (Exit while idle, during a run, while the worker waits for the window or for a
-// message box; Enter, Escape, the close box). Leaving must cut a run short, end the worker and
-// leave the window untouched after.
+// a run until the first picture shows, Start and Stop following the run, the status line, a
+// worker's message box over the window, and every way of leaving (Exit while idle, during a
+// run, while the worker waits for the window or for a message box; Enter, Escape, the close
+// box). Leaving must cut a run short, end the worker and leave the window untouched after.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -180,6 +181,45 @@ TEST_F(ZarvoDlgRecordedTest, StopEndsTheRunBeforeTheNextArticle) {
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
+TEST_F(ZarvoDlgRecordedTest, StartAndStopFollowTheRunAndTheStatusLineShowsTheWorkersText) {
+    spool.AddGroup("stuck", 1, 1);
+    server.On("GROUP  stuck", ScriptedReply::Silence());  // the run waits until Exit
+    Configure(server.Address(), {"stuck"});
+    const auto dialog = Open();
+    auto* start = test::Control<QPushButton>(*dialog, 1002);
+    auto* stop = test::Control<QPushButton>(*dialog, 1004);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    Click(*dialog, 1002);
+    EXPECT_FALSE(start->isEnabled());  // at once, before the worker says anything
+    EXPECT_TRUE(stop->isEnabled());
+    ASSERT_TRUE(test::WaitUntil([&] { return !server.Commands().empty(); }));
+
+    // What the worker says, from its own thread.
+    const std::string status = "Stopped: alt.pictures, article 17 of 250, 3 pictures, 1.2 MB/s";
+    const auto fromWorker = [&](const std::function<void()>& call) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            call();
+            done = true;
+        });
+        EXPECT_TRUE(test::WaitUntil([&] { return done.load(); }));
+        worker.join();
+    };
+    fromWorker([&] { dialog->SetRunning(true); });
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(stop->isEnabled());
+    fromWorker([&] {
+        dialog->SetStatusText(status);
+        dialog->SetRunning(false);
+    });
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(dialog->StatusLine().StatusText().toStdString(), status);
+    EXPECT_EQ(dialog->StatusLine().toolTip().toStdString(), status);
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
 TEST_F(ZarvoDlgRecordedTest, ExitWhileIdleClosesAtOnce) {
     const auto dialog = Open();
     Click(*dialog, 2);
@@ -328,6 +368,7 @@ TEST_F(ZarvoDlgRecordedTest, FailedStartUpLeavesAWindowThatStillCloses) {
     EXPECT_THAT(boxes.Texts(), ElementsAre("chdir failed"));
     EXPECT_EQ(dialog->Worker(), nullptr);
     dialog->OnStart();
+    EXPECT_TRUE(test::Control<QPushButton>(*dialog, 1002)->isEnabled());  // nothing to run
     dialog->OnStop();
     Click(*dialog, 1011);  // the browser works on its empty list
     Click(*dialog, 2);
