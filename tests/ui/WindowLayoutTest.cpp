@@ -25,7 +25,6 @@
 #include "ui/CPictureBrowser.h"
 #include "ui/CPictureWindow.h"
 #include "ui/CProgressBar.h"
-#include "ui/CStatusLine.h"
 #include "ui/CWebBrowser2.h"
 #include "ui/CZarvoDlg.h"
 
@@ -142,19 +141,6 @@ TEST_F(WindowLayoutTest, MainDialogGrowsOnlyItsViewAndKeepsTheStatusLineAtTheBot
     dialog.OnExit();
 }
 
-TEST(StatusLineTest, CutsALongTextShortAndKeepsItWholeInTheTooltip) {
-    CStatusLine line;
-    line.resize(200, 24);
-    line.show();
-    const QString text = QStringLiteral("alt.pictures: article 17 of 250, 3 pictures, 1.2 MB/s");
-    line.SetStatusText(text);
-    EXPECT_EQ(line.StatusText(), text);
-    EXPECT_EQ(line.toolTip(), text);
-    EXPECT_TRUE(line.text().endsWith(QChar(0x2026))) << line.text().toStdString();
-    line.resize(2000, 24);  // room enough: all of it
-    EXPECT_EQ(line.text(), text);
-}
-
 class PictureViewTest : public WindowLayoutTest {
 protected:
     // A page for the picture, as the picture browser writes it, and the view navigated there.
@@ -187,11 +173,6 @@ TEST_F(PictureViewTest, FitsThePictureIntoTheViewKeepingItsProportions) {
     const QImage shown = view.grab().toImage();
     EXPECT_EQ(QColor(shown.pixel(place.center())), QColor(Qt::red));
     EXPECT_NE(QColor(shown.pixel(room.center().x(), room.top() + 5)), QColor(Qt::red));
-
-    // A taller view: the picture keeps 4:1 and stays in the middle.
-    view.resize(300, 600);
-    EXPECT_EQ(view.PictureRect().size(), place.size());
-    EXPECT_EQ(view.PictureRect().center(), view.contentsRect().center());
 }
 
 TEST_F(PictureViewTest, ReadsThePageAfreshAndShowsTheAltTextForAnUnreadablePicture) {

@@ -195,8 +195,9 @@ TEST_F(ZarvoDlgRecordedTest, StartAndStopFollowTheRunAndTheStatusLineShowsTheWor
     EXPECT_TRUE(stop->isEnabled());
     ASSERT_TRUE(test::WaitUntil([&] { return !server.Commands().empty(); }));
 
-    // What the worker says, from its own thread.
-    const std::string status = "Stopped: alt.pictures, article 17 of 250, 3 pictures, 1.2 MB/s";
+    // What the worker says, from its own thread; the text is longer than the line, which cuts
+    // it short and keeps it whole in the tooltip.
+    const std::string status = "Stopped: " + std::string(300, 'x') + " 1.2 MB/s";
     const auto fromWorker = [&](const std::function<void()>& call) {
         std::atomic<bool> done{false};
         std::thread worker([&] {
@@ -217,6 +218,7 @@ TEST_F(ZarvoDlgRecordedTest, StartAndStopFollowTheRunAndTheStatusLineShowsTheWor
     EXPECT_FALSE(stop->isEnabled());
     EXPECT_EQ(dialog->StatusLine().StatusText().toStdString(), status);
     EXPECT_EQ(dialog->StatusLine().toolTip().toStdString(), status);
+    EXPECT_TRUE(dialog->StatusLine().text().endsWith(QChar(0x2026)));
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
