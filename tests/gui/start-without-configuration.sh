@@ -12,7 +12,8 @@
 set -euo pipefail
 
 readonly PROGRAM=$1
-readonly HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+readonly HERE
 readonly DEADLINE=20  # seconds that any one step may take before the test fails
 readonly FIRST_BOX="Couldn't open file 'zarvo.cfg'"
 readonly SECOND_BOX="Couldn't open the configuration.  Please configure first"
@@ -67,7 +68,8 @@ unset DBUS_SESSION_BUS_ADDRESS
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 eventually test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n 1 "$work/display")"
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
@@ -92,9 +94,11 @@ main=$found
 # click X Y: clicks the main window at a place of its template, in dialog units (434 by 295,
 # and the status line's 14 below): the window keeps those proportions at any font size.
 click() {
-    local WIDTH HEIGHT X Y SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$main")"
-    xdotool mousemove --window "$main" $((WIDTH * $1 / 434)) $((HEIGHT * $2 / 309)) click 1
+    local geometry width height
+    geometry=$(xdotool getwindowgeometry --shell "$main")
+    width=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
+    height=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
+    xdotool mousemove --window "$main" $((width * $1 / 434)) $((height * $2 / 309)) click 1
 }
 
 is_active() { [[ $(xdotool getactivewindow) == "$1" ]]; }
