@@ -108,15 +108,18 @@ void CConfigDlg::OnFetchNewsgroups() {
             // The list is in; the connection has nothing more to do.
             server.Disconnect();
         }
-        std::vector<std::string> names;
-        names.reserve(groups.size());
-        for (std::unique_ptr<CNewsGroup>& group : groups) {
-            names.push_back(std::move(group->name));
-            group.reset();
+        if (failure.empty()) {
+            std::vector<std::string> names;
+            names.reserve(groups.size());
+            for (std::unique_ptr<CNewsGroup>& group : groups) {
+                names.push_back(std::move(group->name));
+                group.reset();
+            }
+            // The server's list replaces the one shown, each name once; names the list
+            // refuses are skipped without a word. A failed fetch leaves the list as it was.
+            m_availableList.ResetContent();
+            m_availableList.AddStrings(std::move(names), CSortedNameList::Duplicates::Drop);
         }
-        // Every name the server gave is added, once more if it is listed already; names the
-        // list refuses are skipped without a word.
-        m_availableList.AddStrings(std::move(names));
     }
     if (!failure.empty()) {
         platform::ShowErrorBox(failure);
@@ -178,6 +181,10 @@ bool CConfigDlg::AddAvailable(const std::string& name) {
         m_pendingAvailable.push_back(name);
         return true;
     }
+    // A name listed already (a file written with duplicates) is taken, and listed once.
+    if (m_availableList.Contains(name)) {
+        return true;
+    }
     return m_availableList.AddString(name) != CListBox::LB_ERR;
 }
 
@@ -189,7 +196,8 @@ void CConfigDlg::BeginWaitCursor() {
 void CConfigDlg::EndWaitCursor() {
     m_gathering = false;
     m_selectedList.AddStrings(std::exchange(m_pendingSelected, {}));
-    m_availableList.AddStrings(std::exchange(m_pendingAvailable, {}));
+    m_availableList.AddStrings(std::exchange(m_pendingAvailable, {}),
+                               CSortedNameList::Duplicates::Drop);
     QApplication::restoreOverrideCursor();
 }
 

@@ -1,9 +1,13 @@
 #include "ui/CErrorBoxPresenter.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
 #include <QMessageBox>
-#include <QPointer>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/ErrorBox.h"
 
@@ -15,17 +19,29 @@ void SetUpBox(QMessageBox& box, const std::string& text) {
     box.setText(QString::fromUtf8(text));
     box.setTextFormat(Qt::PlainText);
     box.setStandardButtons(QMessageBox::Ok);
+    // Ctrl+C copies the message, as message boxes do on other desktops, so that the user can
+    // paste it into a report.
+    QAction* const copy = box.addAction(QStringLiteral("Copy"));
+    copy->setShortcut(QKeySequence::Copy);
+    QObject::connect(copy, &QAction::triggered, &box,
+                     [&box] { QApplication::clipboard()->setText(box.text()); });
 }
 
-void ShowModalBox(const std::string& text) {
-    QMessageBox box;
+// Shows the box on top of its parent and asks for the keyboard focus: a window manager puts a
+// new window wherever its rules say, and a box that waits for an answer must not hide.
+void Present(QWidget& box) {
+    box.show();
+    box.raise();
+    box.activateWindow();
+}
+
+void ShowModalBox(const std::string& text, QWidget* parent) {
+    QMessageBox box(parent);
     SetUpBox(box, text);
+    // Modal from its first showing on, so that exec() only waits for the answer.
+    box.setWindowModality(Qt::ApplicationModal);
+    Present(box);
     box.exec();
-}
-
-// Hands a box over to Qt's deferred deletion: it may still be inside its own signal.
-void DisposeLater(std::unique_ptr<QMessageBox> box) {
-    box.release()->deleteLater();
 }
 
 }  // namespace
@@ -38,7 +54,7 @@ CErrorBoxPresenter::CErrorBoxPresenter() : m_requests(std::make_shared<CUiThread
     const QPointer<CErrorBoxPresenter> self(this);
     platform::SetErrorBoxHandler([requests, self](const std::string& text) {
         if (requests->OnUiThread()) {
-            ShowModalBox(text);
+            ShowModalBox(text, self.isNull() ? nullptr : self->BoxParent());
             return;
         }
         const bool shown =
@@ -60,44 +76,100 @@ CErrorBoxPresenter::~CErrorBoxPresenter() {
     platform::SetErrorBoxHandler({});
 }
 
+void CErrorBoxPresenter::SetOwnerWindow(QWidget* window) {
+    m_owner = window;
+}
+
+QWidget* CErrorBoxPresenter::BoxParent() const {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        return modal;
+    }
+    return m_owner.data();
+}
+
 void CErrorBoxPresenter::ReleaseWorkers() {
     // The boxes on show count as answered; only boxes asked for from now on are turned away.
-    std::vector<WorkerBox> boxes = std::move(m_workerBoxes);
-    m_workerBoxes.clear();
+    std::vector<WorkerBox> boxes = std::exchange(m_workerBoxes, {});
     for (WorkerBox& entry : boxes) {
-        entry.box->disconnect(this);
-        entry.box->close();
+        if (!entry.box.isNull()) {
+            entry.box->disconnect(this);
+            entry.box->hide();
+            // It may be inside one of its own signals: deleted once that is over.
+            entry.box->deleteLater();
+        }
         entry.finished();
-        DisposeLater(std::move(entry.box));
     }
     m_requests->Release();
 }
 
+std::vector<QMessageBox*> CErrorBoxPresenter::WorkerBoxes() const {
+    std::vector<QMessageBox*> boxes;
+    for (const WorkerBox& entry : m_workerBoxes) {
+        boxes.push_back(entry.box.data());
+    }
+    return boxes;
+}
+
 void CErrorBoxPresenter::CloseOldestWorkerBox() {
-    if (!m_workerBoxes.empty()) {
+    if (!m_workerBoxes.empty() && !m_workerBoxes.front().box.isNull()) {
         m_workerBoxes.front().box->done(QMessageBox::Ok);
     }
 }
 
 void CErrorBoxPresenter::OpenWorkerBox(const std::string& text, std::function<void()> finished) {
-    auto box = std::make_unique<QMessageBox>();
+    // Qt owns the box from here on: its parent window, or deleteLater once it is answered.
+    QMessageBox* box = std::make_unique<QMessageBox>().release();
     SetUpBox(*box, text);
     // Blocks no window: the main window stays usable while the worker waits for the user.
     box->setWindowModality(Qt::NonModal);
-    QMessageBox* raw = box.get();
-    connect(raw, &QMessageBox::finished, this, [this, raw] { WorkerBoxClosed(raw); });
-    m_workerBoxes.push_back(WorkerBox{std::move(box), std::move(finished)});
-    raw->show();
+    connect(box, &QMessageBox::finished, this, [this, box] { WorkerBoxClosed(box); });
+    // Gone unanswered, with a parent window that went first: the worker goes on all the same.
+    connect(box, &QObject::destroyed, this, [this] { WorkerBoxClosed(nullptr); });
+    m_workerBoxes.push_back(WorkerBox{box, std::move(finished)});
+    AttachWorkerBox(*box);
+}
+
+void CErrorBoxPresenter::AttachWorkerBox(QMessageBox& box) {
+    QWidget* const parent = BoxParent();
+    if (box.parentWidget() != parent) {
+        const bool wasShown = box.isVisible();
+        const QPoint place = box.pos();
+        box.setParent(parent, box.windowFlags());
+        if (wasShown) {
+            box.move(place);
+        }
+    }
+    auto* const dialog = qobject_cast<QDialog*>(parent);
+    if (dialog != nullptr && parent != m_owner) {
+        connect(
+            dialog, &QDialog::finished, this,
+            [this, guarded = QPointer<QMessageBox>(&box)] {
+                const bool open = std::any_of(m_workerBoxes.begin(), m_workerBoxes.end(),
+                                              [&](const WorkerBox& entry) {
+                                                  return !guarded.isNull() && entry.box == guarded;
+                                              });
+                if (open) {
+                    AttachWorkerBox(*guarded);
+                }
+            },
+            Qt::SingleShotConnection);
+    }
+    Present(box);
 }
 
 void CErrorBoxPresenter::WorkerBoxClosed(QMessageBox* box) {
-    const auto entry = std::find_if(m_workerBoxes.begin(), m_workerBoxes.end(),
-                                    [box](const WorkerBox& open) { return open.box.get() == box; });
+    // Null stands for a box destroyed before it was answered; its guarded pointer is null.
+    const auto entry =
+        std::find_if(m_workerBoxes.begin(), m_workerBoxes.end(),
+                     [box](const WorkerBox& open) { return open.box.data() == box; });
     if (entry == m_workerBoxes.end()) {
         return;
     }
     WorkerBox closed = std::move(*entry);
     m_workerBoxes.erase(entry);
     closed.finished();
-    DisposeLater(std::move(closed.box));
+    if (!closed.box.isNull()) {
+        closed.box->disconnect(this);
+        closed.box->deleteLater();
+    }
 }

@@ -20,17 +20,22 @@ int CListBox::AddString(const std::string& name) {
     return m_model.Insert(name);
 }
 
-std::size_t CListBox::AddStrings(std::vector<std::string> names) {
+std::size_t CListBox::AddStrings(std::vector<std::string> names,
+                                 CSortedNameList::Duplicates duplicates) {
     std::erase_if(names, [](const std::string& name) { return !CSortedNameList::CanList(name); });
-    const std::size_t added = names.size();
+    const int before = GetCount();
     const int selected = GetCurSel();
     std::size_t tracked = selected == LB_ERR ? 0 : static_cast<std::size_t>(selected);
-    m_model.InsertMany(std::move(names), selected == LB_ERR ? nullptr : &tracked);
+    m_model.InsertMany(std::move(names), selected == LB_ERR ? nullptr : &tracked, duplicates);
     if (selected != LB_ERR) {
         // The reset dropped the selection; the entry is found again where it went.
         SetCurSel(static_cast<int>(tracked));
     }
-    return added;
+    return static_cast<std::size_t>(GetCount() - before);
+}
+
+void CListBox::ResetContent() {
+    m_model.Clear();
 }
 
 bool CListBox::DeleteString(int index) {

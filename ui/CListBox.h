@@ -24,8 +24,12 @@ public:
     // Sorts the name into place; its index, or LB_ERR when the list refuses it.
     int AddString(const std::string& name);
     // Sorts many names in at once (one sort, one redraw); the ones the list refuses are left
-    // out. Returns how many were added. The selected entry stays selected.
-    std::size_t AddStrings(std::vector<std::string> names);
+    // out, and with Duplicates::Drop so are names listed already or given twice. Returns how
+    // many were added. The selected entry stays selected.
+    std::size_t AddStrings(std::vector<std::string> names, CSortedNameList::Duplicates duplicates =
+                                                               CSortedNameList::Duplicates::Keep);
+    // Removes every entry (LB_RESETCONTENT).
+    void ResetContent();
     // Deletes the entry; false when there is none at the index.
     bool DeleteString(int index);
 
@@ -38,6 +42,8 @@ public:
     std::string GetText(int index) const;
     // The first entry that begins with `prefix` without regard to case, or LB_ERR.
     int FindString(const std::string& prefix) const;
+    // Whether an entry is exactly the name, case and all.
+    bool Contains(const std::string& name) const { return m_model.Names().Contains(name); }
     // Every entry, in list order.
     const std::vector<std::string>& Names() const { return m_model.Names().Names(); }
 

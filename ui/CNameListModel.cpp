@@ -24,13 +24,20 @@ int CNameListModel::Insert(std::string name) {
     return row;
 }
 
-void CNameListModel::InsertMany(std::vector<std::string> names, std::size_t* tracked) {
+void CNameListModel::InsertMany(std::vector<std::string> names, std::size_t* tracked,
+                                CSortedNameList::Duplicates duplicates) {
     if (names.empty()) {
         return;
     }
     // One reset instead of one notice per row: a view lays 100,000 rows out once.
     beginResetModel();
-    m_names.InsertMany(std::move(names), tracked);
+    m_names.InsertMany(std::move(names), tracked, duplicates);
+    endResetModel();
+}
+
+void CNameListModel::Clear() {
+    beginResetModel();
+    m_names.Clear();
     endResetModel();
 }
 

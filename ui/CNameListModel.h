@@ -21,9 +21,12 @@ public:
 
     // Sorts one name into place; returns its row.
     int Insert(std::string name);
-    // Sorts many names in at once and resets the view once. `tracked` as in
+    // Sorts many names in at once and resets the view once. `tracked` and `duplicates` as in
     // CSortedNameList::InsertMany.
-    void InsertMany(std::vector<std::string> names, std::size_t* tracked);
+    void InsertMany(std::vector<std::string> names, std::size_t* tracked,
+                    CSortedNameList::Duplicates duplicates);
+    // Removes every entry.
+    void Clear();
     void Erase(int row);
 
     const CSortedNameList& Names() const { return m_names; }

@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <QFile>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <system_error>
 
 #include "platform/ErrorBox.h"
@@ -24,6 +26,33 @@ std::string Counter(long long position, long long count) {
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// Moves the picture to the desktop's trash, so that a picture deleted by mistake can be had
+// back. Where it cannot go to a trash (the system has none, none can be made on the picture's
+// file system, or its name is not in the encoding that Qt names files in) it is deleted. False
+// when neither works, as for a file that is gone.
+bool RemovePictureFile(const std::string& path) {
+    const QByteArray bytes = QByteArray::fromStdString(path);
+    const QString name = QFile::decodeName(bytes);
+    if (QFile::encodeName(name) == bytes && QFile::moveToTrash(name)) {
+        return true;
+    }
+    // unlink, not remove: a folder that somehow stands at the path is not deleted.
+    return ::unlink(path.c_str()) == 0;
 }
 
 }  // namespace
@@ -48,6 +77,26 @@ std::string CPictureBrowser::FileAddress(const std::string& path) {
         }
     }
     return address;
+}
+
+std::string CPictureBrowser::PathOfAddress(const std::string& address) {
+    static constexpr std::string_view SCHEME = "file://";
+    if (address.compare(0, SCHEME.size(), SCHEME) != 0) {
+        return {};
+    }
+    std::string path;
+    path.reserve(address.size() - SCHEME.size());
+    for (std::size_t i = SCHEME.size(); i < address.size(); ++i) {
+        const int high = i + 2 < address.size() ? HexValue(address[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(address[i + 2]) : -1;
+        if (address[i] == '%' && low >= 0) {
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            path += address[i];
+        }
+    }
+    return path;
 }
 
 std::string CPictureBrowser::PageContent(const std::string& picturePath) {
@@ -79,8 +128,9 @@ bool CPictureBrowser::WritePage(const std::string& picturePath) {
 void CPictureBrowser::ShowPicture(int index) {
     std::lock_guard lock(m_pictureLock);
     if (m_pictureList.empty()) {
-        // The name box and the view keep what they show.
+        m_view.SetPictureName({});
         m_view.SetPictureCounter(Counter(0, 0));
+        m_view.ClearView();
         return;
     }
     if (index < 0 || static_cast<std::size_t>(index) >= m_pictureList.size()) {
@@ -142,13 +192,12 @@ void CPictureBrowser::OnDeleteFile() {
     std::lock_guard lock(m_pictureLock);
     const int current = g_currentPicture.load();
     if (current < 0 || static_cast<std::size_t>(current) >= m_pictureList.size()) {
-        // Nothing is current: an empty list, or the last entry was just deleted.
+        // Nothing is current: the list is empty, or the index is one an earlier run left.
         return;
     }
     const auto index = static_cast<std::size_t>(current);
     const std::string path = m_pictureList[index];
-    // unlink, not remove: a folder that somehow stands at the path is not deleted.
-    if (!path.empty() && ::unlink(path.c_str()) != 0) {
+    if (!path.empty() && !RemovePictureFile(path)) {
         // Shown under the lock: a worker about to add a picture waits until it is dismissed.
         platform::ShowErrorBox("DeleteFile Failed");
     }
@@ -157,7 +206,12 @@ void CPictureBrowser::OnDeleteFile() {
     if (index < m_pictureList.size() && m_pictureList[index] == path) {
         m_pictureList.erase(m_pictureList.begin() + static_cast<std::ptrdiff_t>(index));
     }
-    // The index stays: the entry that followed the deleted one is shown in its place.
+    // The entry that followed the deleted one takes its place; after the last entry the new
+    // last one is shown, and an empty list shows nothing, so that no deleted file stays on show.
+    const auto size = static_cast<int>(m_pictureList.size());
+    if (g_currentPicture.load() >= size) {
+        g_currentPicture.store(size > 0 ? size - 1 : 0);
+    }
     ShowPicture(g_currentPicture.load());
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 
 // The picture browser of the main window: the list of decoded pictures, its lock, the index of
-// the picture on show, and Previous, Next and Delete File. A picture is shown by writing the
-// one-line page "html_file.html" that holds it and navigating the view there. It draws nothing
-// itself (CPictureView does) and knows nothing of threads beyond its lock: whoever calls the
-// handlers decides on which thread they run.
+// the picture on show, and Previous, Next and Delete File (which moves the picture to the
+// desktop's trash). A picture is shown by writing the one-line page "html_file.html" that
+// holds it and navigating the view there. It draws nothing itself (CPictureView does) and knows
+// nothing of threads beyond its lock: whoever calls the handlers decides on which thread they
+// run.
 
 #include <atomic>
 #include <cstddef>
@@ -31,12 +32,14 @@ public:
     void SetProgramFolder(const std::string& folder);
 
     // Shows the entry at the index: writes the page, sets the name and counter boxes and
-    // navigates. An empty list only sets the counter to "0 / 0"; an index that names no entry
-    // changes nothing. The caller has set g_currentPicture to the index.
+    // navigates. An empty list shows nothing: an empty name box, the counter "0 / 0" and an
+    // empty view. An index that names no entry changes nothing. The caller has set
+    // g_currentPicture to the index.
     void ShowPicture(int index);
     // The three buttons. Neither Previous nor Next wraps around; from an index past the end,
-    // Previous goes to the first entry and Next to the last. Delete File deletes the current
-    // entry's file and entry and shows the entry that takes its place, if any.
+    // Previous goes to the first entry and Next to the last. Delete File moves the current
+    // entry's file to the trash (deletes it where there is no trash to take it), removes the
+    // entry and shows the entry that takes its place, or the new last one, or nothing.
     void OnPrevious();
     void OnNext();
     void OnDeleteFile();
@@ -56,6 +59,9 @@ public:
     // quotes, "<", "&", "#", "%" or blanks, and must neither end the attribute nor be read as
     // part of an address's syntax.
     static std::string FileAddress(const std::string& path);
+    // The path that a "file://" address names, percent-decoded: FileAddress undone. Empty for
+    // any other address.
+    static std::string PathOfAddress(const std::string& address);
 
 private:
     // Writes the page; false, after its message, when it cannot even be opened.

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the picture browser needs of the main window: the name box (edit 1021), the counter box
-// (edit 1024) and the web-browser control (1009). The main dialog implements it; tests
+// (edit 1024) and the picture view (1009). The main dialog implements it; tests
 // implement a fake. Every call comes from the thread that runs the browser's handlers.
 
 #include <string>
@@ -16,4 +16,6 @@ public:
     virtual void SetPictureCounter(const std::string& text) = 0;
     // Shows the page at the full path, reading it afresh even when the path is unchanged.
     virtual void Navigate(const std::string& pagePath) = 0;
+    // Shows nothing in the view.
+    virtual void ClearView() = 0;
 };

@@ -54,14 +54,41 @@ std::size_t CSortedNameList::Insert(std::string name) {
     return index;
 }
 
-void CSortedNameList::InsertMany(std::vector<std::string> names, std::size_t* tracked) {
-    if (names.empty()) {
-        return;
-    }
+void CSortedNameList::InsertMany(std::vector<std::string> names, std::size_t* tracked,
+                                 Duplicates duplicates) {
     const auto before = [](const std::string& a, const std::string& b) {
         return SortsBefore(a, b);
     };
     std::stable_sort(names.begin(), names.end(), before);
+    if (duplicates == Duplicates::Drop) {
+        // Copies of a name sort equal, so an earlier copy stands among the equal names just
+        // before it.
+        const auto listedBefore = [&](std::size_t i) {
+            for (std::size_t j = i; j > 0 && CompareNoCase(names[j - 1], names[i]) == 0; --j) {
+                if (names[j - 1] == names[i]) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        std::vector<bool> drop(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            drop[i] = Contains(names[i]) || listedBefore(i);
+        }
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!drop[i]) {
+                if (kept != i) {
+                    names[kept] = std::move(names[i]);
+                }
+                ++kept;
+            }
+        }
+        names.resize(kept);
+    }
+    if (names.empty()) {
+        return;
+    }
     if (tracked != nullptr && *tracked < m_names.size()) {
         // New names equal to the tracked entry go after it, so only those strictly before it
         // move it down.
@@ -80,6 +107,18 @@ void CSortedNameList::Erase(std::size_t index) {
     if (index < m_names.size()) {
         m_names.erase(m_names.begin() + static_cast<std::ptrdiff_t>(index));
     }
+}
+
+bool CSortedNameList::Contains(std::string_view name) const {
+    auto entry = std::lower_bound(
+        m_names.begin(), m_names.end(), name,
+        [](const std::string& a, std::string_view b) { return SortsBefore(a, b); });
+    for (; entry != m_names.end() && CompareNoCase(*entry, name) == 0; ++entry) {
+        if (*entry == name) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int CSortedNameList::FindPrefix(std::string_view prefix) const {

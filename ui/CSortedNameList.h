@@ -11,6 +11,10 @@
 
 class CSortedNameList {
 public:
+    // What InsertMany does with a name that is listed already, or given more than once: keep
+    // every copy (as a list box does), or list each name once.
+    enum class Duplicates { Keep, Drop };
+
     // Negative, zero or positive as `a` sorts before, with or after `b`: byte by byte with the
     // letters A-Z taken as a-z, a shorter text before a longer one that begins with it.
     static int CompareNoCase(std::string_view a, std::string_view b);
@@ -28,14 +32,19 @@ public:
     // name, so that a server's whole list of some 100,000 groups goes in quickly. Names that
     // compare equal keep the order in which they were given, after the entries already there,
     // exactly as if each had been inserted in turn. When `tracked` names an entry's index, it
-    // is updated to where that entry stands afterwards (for keeping a selection).
-    void InsertMany(std::vector<std::string> names, std::size_t* tracked = nullptr);
+    // is updated to where that entry stands afterwards (for keeping a selection). With
+    // Duplicates::Drop a name goes in only when no entry is that very name (case counts) and
+    // only the first time it is given.
+    void InsertMany(std::vector<std::string> names, std::size_t* tracked = nullptr,
+                    Duplicates duplicates = Duplicates::Keep);
     void Erase(std::size_t index);
     void Clear() { m_names.clear(); }
 
     // The index of the first entry, from the start, that begins with `prefix` without regard
     // to case (the list box's LB_FINDSTRING from -1), or -1 when there is none.
     int FindPrefix(std::string_view prefix) const;
+    // Whether an entry is exactly the name, case and all.
+    bool Contains(std::string_view name) const;
 
     std::size_t Size() const { return m_names.size(); }
     const std::string& At(std::size_t index) const { return m_names.at(index); }

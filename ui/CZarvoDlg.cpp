@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QResizeEvent>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -28,6 +29,11 @@ constexpr int IDC_BROWSER = 1009;
 constexpr int IDC_PREVIOUS = 1010;
 constexpr int IDC_NEXT = 1011;
 constexpr int IDC_DELETE_FILE = 1012;
+
+// The designed window, in dialog units, and the band below it that holds the status line.
+constexpr int DESIGN_WIDTH = 434;
+constexpr int DESIGN_HEIGHT = 295;
+constexpr int STATUS_BAND = 14;
 
 void SetId(QWidget& widget, int id) {
     widget.setObjectName(QString::number(id));
@@ -65,14 +71,18 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
       m_currentPictureLabel(QStringLiteral("Current Picture:"), this),
       m_pictureName(this),
       m_pictureCounter(this),
+      m_statusLine(this),
       m_requests(*this),
       m_pictures(*this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
-    // A caption, a system menu and a close box; no minimise or maximise box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // The program's main window, not a dialog over another one: a caption, a system menu, a
+    // maximise box and a close box. It can grow beyond its designed size, never shrink below.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     const CDialogUnits units = CDialogUnits::FromFont(font());
-    setFixedSize(units.ToPixelsX(434), units.ToPixelsY(295));
+    setMinimumSize(units.ToPixelsX(DESIGN_WIDTH), units.ToPixelsY(DESIGN_HEIGHT + STATUS_BAND));
+    resize(minimumSize());
 
     units.Place(m_exit, 377, 93, 50, 14);
     units.Place(m_overallProgress, 11, 36, 149, 9);
@@ -94,6 +104,9 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     units.Place(m_currentPictureLabel, 91, 238, 57, 11);
     units.Place(m_pictureName, 88, 252, 152, 14);
     units.Place(m_pictureCounter, 162, 236, 77, 12);
+    m_viewPlace = m_browser.geometry();
+    m_statusPlace = units.ToPixels(7, DESIGN_HEIGHT + 1, DESIGN_WIDTH - 14, STATUS_BAND - 3);
+    m_statusLine.setGeometry(m_statusPlace);
 
     // The group boxes only frame their controls, which stay the window's own children: behind
     // everything else.
@@ -122,11 +135,9 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     MakeStatusBox(m_articleCounter, IDC_ARTICLE_COUNTER, true);
     MakeStatusBox(m_pictureName, IDC_PICTURE_NAME, true);
     MakeStatusBox(m_pictureCounter, IDC_PICTURE_COUNTER, true);
-    // The browser's context menu would hide the window's own.
-    m_browser.setContextMenuPolicy(Qt::NoContextMenu);
 
-    // The template's order is the tab order; the bars, frames, labels and the browser take no
-    // part in it.
+    // The template's order is the tab order; the bars, frames, labels, the view and the status
+    // line take no part in it.
     QWidget* const tabOrder[] = {&m_exit,           &m_start,       &m_configure,
                                  &m_stop,           &m_previous,    &m_next,
                                  &m_deleteFile,     &m_groupName,   &m_groupCounter,
@@ -135,6 +146,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
     m_exit.setFocus();
+    ShowRunning(false);
 
     connect(&m_exit, &QPushButton::clicked, this, &CZarvoDlg::OnExit);
     connect(&m_start, &QPushButton::clicked, this, &CZarvoDlg::OnStart);
@@ -203,8 +215,16 @@ bool CZarvoDlg::EndWorker() {
 
 void CZarvoDlg::OnStart() {
     if (m_worker) {
+        // At once, so that a second press cannot ask for a second run; the worker confirms
+        // with SetRunning when its run begins and ends.
+        ShowRunning(true);
         m_worker->OnStart();
     }
+}
+
+void CZarvoDlg::ShowRunning(bool running) {
+    m_start.setEnabled(!running);
+    m_stop.setEnabled(running);
 }
 
 void CZarvoDlg::OnStop() {
@@ -270,6 +290,16 @@ void CZarvoDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void CZarvoDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // Every control keeps its place; the view takes all the room beyond the designed size, and
+    // the status line stays at the bottom, across the whole width.
+    const QSize extra = (size() - minimumSize()).expandedTo(QSize(0, 0));
+    m_browser.setGeometry(m_viewPlace.adjusted(0, 0, extra.width(), extra.height()));
+    m_statusLine.setGeometry(
+        m_statusPlace.translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
 }
 
 void CZarvoDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -347,9 +377,13 @@ int CZarvoDlg::CurrentPicture() {
     return g_currentPicture.load();
 }
 
-void CZarvoDlg::SetStatusText(const std::string&) {}
+void CZarvoDlg::SetStatusText(const std::string& text) {
+    m_requests.Call([this, text] { m_statusLine.SetStatusText(QString::fromUtf8(text)); });
+}
 
-void CZarvoDlg::SetRunning(bool) {}
+void CZarvoDlg::SetRunning(bool running) {
+    m_requests.Call([this, running] { ShowRunning(running); });
+}
 
 void CZarvoDlg::SetPictureName(const std::string& name) {
     m_pictureName.setText(QString::fromUtf8(name));
@@ -361,4 +395,8 @@ void CZarvoDlg::SetPictureCounter(const std::string& text) {
 
 void CZarvoDlg::Navigate(const std::string& pagePath) {
     m_browser.Navigate(pagePath);
+}
+
+void CZarvoDlg::ClearView() {
+    m_browser.Clear();
 }

@@ -1,9 +1,12 @@
 #pragma once
 
-// The program's one window, "Zarvo". At start it makes the program folder the current
+// The program's main window, "Zarvo". At start it makes the program folder the current
 // directory, creates images/ and tmp_dir/, and starts the fetch worker, idle until Start. Its
 // buttons start and stop the worker, open the configuration dialog and the About box, page
-// through the pictures (the picture browser it owns) and end the program.
+// through the pictures (the picture browser it owns) and end the program; Start is enabled
+// while no run is going, Stop while one is, and a status line at the bottom says what the run
+// is doing. The controls keep their places; the picture view takes whatever room the window
+// gains beyond its designed size.
 //
 // The worker writes the counters and bars and calls Next from its own thread: each such call
 // is carried over to this window's thread and the worker waits until it is done. Exit releases
@@ -24,6 +27,7 @@
 #include "ui/CPictureBrowser.h"
 #include "ui/CPictureView.h"
 #include "ui/CProgressBar.h"
+#include "ui/CStatusLine.h"
 #include "ui/CUiThreadRequests.h"
 #include "ui/CWebBrowser2.h"
 
@@ -63,6 +67,7 @@ public:
     void OnNext() override;
 
     CPictureBrowser& PictureBrowser() { return m_pictures; }
+    const CStatusLine& StatusLine() const { return m_statusLine; }
     const std::string& ProgramFolder() const { return m_programFolder; }
     // The worker (none when initialisation stopped before it), for tests that wait for runs.
     CFetchWorker* Worker() { return m_worker.get(); }
@@ -84,6 +89,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     // Escape and the close box.
     void reject() override;
@@ -92,6 +98,8 @@ private:
     bool OnInitDialog();
     // Releases the worker's waiting calls and ends its run; false when it did not end in time.
     bool EndWorker();
+    // Start for an idle worker, Stop for a run.
+    void ShowRunning(bool running);
     QLineEdit* EditControl(int control);
     CProgressBar* ProgressControl(int control);
 
@@ -99,6 +107,7 @@ private:
     void SetPictureName(const std::string& name) override;
     void SetPictureCounter(const std::string& text) override;
     void Navigate(const std::string& pagePath) override;
+    void ClearView() override;
 
     // The controls, in the template's order (which is the tab order).
     QPushButton m_exit;
@@ -121,6 +130,10 @@ private:
     QLabel m_currentPictureLabel;
     QLineEdit m_pictureName;
     QLineEdit m_pictureCounter;
+    CStatusLine m_statusLine;
+    // Where the view and the status line stand when the window has its designed size.
+    QRect m_viewPlace;
+    QRect m_statusPlace;
 
     std::string m_programFolder;
     bool m_initialized = false;

@@ -1,6 +1,6 @@
-// The configuration dialog: what it opens with, Add's prefix rule, Remove, Fetch Newsgroups
-// against a scripted server (twice, and failing), Done and Cancel and what each leaves in
-// zarvo.cfg, and a corrupt file.
+// The configuration dialog: what it opens with (each available name once), Add's prefix rule,
+// Remove, Fetch Newsgroups against a scripted server (twice, and failing), Done and Cancel and
+// what each leaves in zarvo.cfg, and a corrupt file.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,12 +49,17 @@ protected:
     test::ScriptedNntpServer server;
 };
 
-TEST_F(ConfigDlgTest, OpensWithTheFileSortedWithoutRegardToCase) {
-    test::WriteFile("zarvo.cfg", "news.example:1119\nb.two\nA.one\n" + SEP + "\nc\nB\na\nB\n");
+TEST_F(ConfigDlgTest, OpensWithTheFileSortedWithoutRegardToCaseAndEachAvailableNameOnce) {
+    // An older version wrote every fetched name again after each fetch.
+    test::WriteFile("zarvo.cfg",
+                    "news.example:1119\nb.two\nA.one\n" + SEP + "\nc\nB\na\nB\nb\nc\n");
     const auto dialog = Open();
     EXPECT_EQ(dialog->ServerText(), "news.example:1119");
     EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("A.one", "b.two"));
-    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("a", "B", "B", "c"));
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("a", "B", "b", "c"));
+    // One by one, as after the dialog has opened, a listed name is taken and not listed again.
+    EXPECT_TRUE(dialog->AddAvailable("B"));
+    EXPECT_EQ(dialog->AvailableList().GetCount(), 4);
     EXPECT_EQ(dialog->focusWidget(), dialog->findChild<QWidget*>("1"));  // Done
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
@@ -104,21 +109,17 @@ TEST_F(ConfigDlgTest, RemoveTakesOnlyTheSelectedEntryAndGivesNothingBack) {
     EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("three"));
 }
 
-TEST_F(ConfigDlgTest, FetchNewsgroupsTwiceListsEveryGroupTwiceAndDisconnectsEachTime) {
+TEST_F(ConfigDlgTest, FetchNewsgroupsTwiceListsEachGroupOnceAndDisconnectsEachTime) {
     spool.AddGroup("alt.pictures", 1, 10);
     spool.AddGroup("Comp.Graphics", 5, 7);
-    test::WriteFile("zarvo.cfg", "x\nchosen\n" + SEP + "\nalt.cached\n");
+    test::WriteFile("zarvo.cfg", "x\nchosen\n" + SEP + "\nalt.cached\nalt.pictures\n");
     const auto dialog = Open();
     dialog->SetServerText(server.Address());
-    Select(dialog->AvailableList(), "alt.cached");
     dialog->OnFetchNewsgroups();
     dialog->OnFetchNewsgroups();
 
-    // Added on top of the cached list, unfiltered; the selection stays on its entry.
-    EXPECT_THAT(dialog->AvailableList().Names(),
-                ElementsAre("alt.cached", "alt.pictures", "alt.pictures", "Comp.Graphics",
-                            "Comp.Graphics"));
-    EXPECT_EQ(dialog->AvailableList().GetCurSel(), 0);
+    // The server's list replaces the cached one; the selection is kept as it is.
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.pictures", "Comp.Graphics"));
     EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
     EXPECT_EQ(dialog->ServerText(), server.Address());
     // Each fetch ends its session with quit instead of leaving the connection open.
@@ -126,10 +127,9 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsTwiceListsEveryGroupTwiceAndDisconnectsEach
     EXPECT_EQ(server.Connections(), 2);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 
-    dialog->OnDone();  // writes both copies
+    dialog->OnDone();  // writes each name once
     EXPECT_EQ(test::ReadFile("zarvo.cfg"),
-              server.Address() + "\nchosen\n" + SEP +
-                  "\nalt.cached\nalt.pictures\nalt.pictures\nComp.Graphics\nComp.Graphics\n");
+              server.Address() + "\nchosen\n" + SEP + "\nalt.pictures\nComp.Graphics\n");
 }
 
 TEST_F(ConfigDlgTest, FetchNewsgroupsSkipsNamesTheListRefuses) {
@@ -143,13 +143,20 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsSkipsNamesTheListRefuses) {
 }
 
 TEST_F(ConfigDlgTest, FetchNewsgroupsFailuresLeaveTheListsAsTheyWere) {
+    test::WriteFile("zarvo.cfg", "x\nchosen\n" + SEP + "\nalt.cached\n");
+    server.On("LIST", test::ScriptedReply::Text("502 no list for you\r\n"));
     const auto dialog = Open();
+    dialog->SetServerText("");
     dialog->OnFetchNewsgroups();  // no server named
     dialog->SetServerText("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()));
     dialog->OnFetchNewsgroups();
+    dialog->SetServerText(server.Address());
+    dialog->OnFetchNewsgroups();
     EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter your news server name (usually 'news')",
-                                           "Couldn't connect to the news server..."));
-    EXPECT_EQ(dialog->AvailableList().GetCount(), 0);
+                                           "Couldn't connect to the news server...",
+                                           "Couldn't fetch the list of newsgroups..."));
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.cached"));
+    EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
     // The wait cursor is gone again after every failure.
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

@@ -1,6 +1,6 @@
 // The picture browser's rules: Previous and Next at the ends and past them, Delete File on the
-// middle, the last and the only entry, files already gone, the same path twice, and the page
-// it writes for a picture whose name a stranger chose.
+// middle, the last and the only entry, to the trash or to nothing, files already gone, the
+// same path twice, and the page it writes for a picture whose name a stranger chose.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include "tests/support/Capture.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/FakePictureView.h"
+#include "tests/ui/UiTestSupport.h"
 #include "ui/CPictureBrowser.h"
 
 namespace {
@@ -115,45 +116,61 @@ TEST_F(PictureBrowserTest, DeletingTheMiddleEntryShowsTheOneThatFollowed) {
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
-TEST_F(PictureBrowserTest, DeletingTheLastEntryShowsNothingUntilTheUserMoves) {
+TEST_F(PictureBrowserTest, DeletingTheLastEntryShowsTheNewLastOne) {
     AddPicture("a.jpg");
-    AddPicture("b.jpg");
+    const std::string second = AddPicture("b.jpg");
     const std::string last = AddPicture("c.jpg");
     g_currentPicture = 2;
     browser.ShowPicture(2);
-    const std::string page = Page();
     browser.OnDeleteFile();
     EXPECT_FALSE(std::filesystem::exists(last));
-    // The index lies past the end: the boxes and the page still show the deleted picture.
-    EXPECT_EQ(g_currentPicture, 2);
-    EXPECT_EQ(view.counter, "3 / 3");
-    EXPECT_EQ(view.name, "c.jpg");
-    EXPECT_EQ(view.navigations.size(), 1u);
-    EXPECT_EQ(Page(), page);
-    browser.OnDeleteFile();  // nothing is current: nothing happens
-    EXPECT_EQ(browser.Pictures().size(), 2u);
-    browser.OnNext();
+    EXPECT_EQ(g_currentPicture, 1);
     EXPECT_EQ(view.counter, "2 / 2");
     EXPECT_EQ(view.name, "b.jpg");
-    g_currentPicture = 2;
-    browser.OnPrevious();
-    EXPECT_EQ(view.counter, "1 / 2");
+    EXPECT_EQ(Page(), CPictureBrowser::PageContent(second));
+    EXPECT_EQ(view.navigations.size(), 2u);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
-TEST_F(PictureBrowserTest, DeletingTheOnlyEntryEmptiesTheListAndKeepsTheName) {
+TEST_F(PictureBrowserTest, DeletingTheOnlyEntryShowsNothing) {
     const std::string only = AddPicture("only.png");
     browser.OnNext();
     browser.OnDeleteFile();
     EXPECT_FALSE(std::filesystem::exists(only));
     EXPECT_THAT(browser.Pictures(), IsEmpty());
     EXPECT_EQ(view.counter, "0 / 0");
-    EXPECT_EQ(view.name, "only.png");
+    EXPECT_EQ(view.name, "");
+    EXPECT_TRUE(view.cleared);
     browser.OnDeleteFile();
     browser.OnPrevious();
     browser.OnNext();
     EXPECT_THAT(boxes.Texts(),
                 ElementsAre("No pictures available yet...", "No pictures available yet..."));
+}
+
+TEST_F(PictureBrowserTest, DeleteFileMovesThePictureToTheTrashOrDeletesItWhereThereIsNone) {
+    // The trash is $XDG_DATA_HOME/Trash on the tests' own home's file system, where the
+    // pictures are too; a data folder that does not exist can hold no trash.
+    const struct {
+        const char* dataHome;
+        bool trashed;
+    } cases[] = {{"data", true}, {"no such folder/data", false}};
+    std::filesystem::create_directory(folder.Path() / "data");
+    for (const auto& expected : cases) {
+        const std::filesystem::path data = folder.Path() / expected.dataHome;
+        const test::ScopedEnvironment dataHome("XDG_DATA_HOME", data.string());
+        const std::string path = AddPicture("kept.jpg");
+        g_currentPicture = 0;
+        browser.OnDeleteFile();
+        EXPECT_FALSE(std::filesystem::exists(path)) << expected.dataHome;
+        EXPECT_EQ(std::filesystem::exists(data / "Trash/files/kept.jpg"), expected.trashed)
+            << expected.dataHome;
+        EXPECT_EQ(std::filesystem::exists(data / "Trash/info/kept.jpg.trashinfo"), expected.trashed)
+            << expected.dataHome;
+    }
+    EXPECT_EQ(test::ReadFile(folder.Path() / "data/Trash/files/kept.jpg"), "picture kept.jpg");
+    EXPECT_THAT(browser.Pictures(), IsEmpty());
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
 TEST_F(PictureBrowserTest, AFileAlreadyGoneAndTheSamePathTwiceStillLoseTheirEntries) {
@@ -163,7 +180,7 @@ TEST_F(PictureBrowserTest, AFileAlreadyGoneAndTheSamePathTwiceStillLoseTheirEntr
     std::filesystem::remove(gone);
     browser.OnNext();
     browser.OnPrevious();    // to the first entry
-    browser.OnDeleteFile();  // deletes the file
+    browser.OnDeleteFile();  // moves the file away
     EXPECT_FALSE(std::filesystem::exists(twice));
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     browser.OnDeleteFile();  // the same path again: its file is gone
@@ -186,6 +203,10 @@ TEST_F(PictureBrowserTest, PageEscapesTheAddressOfAPictureWithAStrangersName) {
     EXPECT_EQ(view.name, name);  // the box shows the name as it is
     // Bytes beyond ASCII are encoded byte by byte; "/", letters, digits and "-._~" stay.
     EXPECT_EQ(CPictureBrowser::FileAddress("/x/\xC3\xA9-._~Z9"), "file:///x/%C3%A9-._~Z9");
+    // The view reads the path back out of the address.
+    EXPECT_EQ(CPictureBrowser::PathOfAddress(address), path);
+    EXPECT_EQ(CPictureBrowser::PathOfAddress("file:///x/%c3%A9%zz%2"), "/x/\xC3\xA9%zz%2");
+    EXPECT_EQ(CPictureBrowser::PathOfAddress("http://x/y.jpg"), "");
 }
 
 TEST_F(PictureBrowserTest, PageThatCannotBeWrittenLeavesTheBoxesAlone) {

@@ -1,5 +1,5 @@
-// The sorted list's order, its bulk insert and its prefix search: what the configuration
-// dialog's lists rely on to behave like Windows sorted list boxes.
+// The sorted list's order, its bulk insert (with or without duplicates) and its prefix search:
+// what the configuration dialog's lists rely on to behave like Windows sorted list boxes.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -58,6 +58,20 @@ TEST(SortedNameListTest, InsertManyEqualsInsertingOneAtATime) {
     EXPECT_EQ(bulk.Names(), oneByOne.Names());
     EXPECT_EQ(bulk.At(tracked), "b.Tracked");
     EXPECT_EQ(bulk.At(tracked + 1), "B.TRACKED");  // an equal newcomer goes after it
+}
+
+TEST(SortedNameListTest, InsertManyCanListEachNameOnce) {
+    CSortedNameList list;
+    list.InsertMany({"b", "alt"});
+    std::size_t tracked = 1;  // "b"
+    list.InsertMany({"b", "a", "B", "a", "alt", "c", "B"}, &tracked,
+                    CSortedNameList::Duplicates::Drop);
+    // Another case is another name; the same name, listed or given twice, goes in once.
+    EXPECT_THAT(list.Names(), ElementsAre("a", "alt", "b", "B", "c"));
+    EXPECT_EQ(list.At(tracked), "b");
+    EXPECT_TRUE(list.Contains("B"));
+    EXPECT_FALSE(list.Contains("A"));
+    EXPECT_FALSE(list.Contains("al"));
 }
 
 TEST(SortedNameListTest, PrefixSearchFindsTheFirstEntryThatBeginsWithTheText) {

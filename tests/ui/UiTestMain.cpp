@@ -1,9 +1,12 @@
 // The window's tests need a QApplication for as long as they run; this main replaces
-// GoogleTest's own. The offscreen platform is the default, so no display is needed.
+// GoogleTest's own. The offscreen platform is the default, so no display is needed. The tests
+// get a home of their own: Delete File moves pictures to the desktop's trash, and the user's
+// real trash must never see a test's pictures.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <filesystem>
 
 #include "tests/support/TempDir.h"
 
@@ -18,6 +21,12 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
         qputenv("XDG_RUNTIME_DIR", runtime.Path().string().c_str());
     }
+    // In the system's temporary folder, like the tests' pictures: the trash must be on their
+    // file system for Qt to move them there.
+    const test::TempDir home;
+    std::filesystem::create_directory(home.Path() / "data");
+    qputenv("HOME", home.Path().string().c_str());
+    qputenv("XDG_DATA_HOME", (home.Path() / "data").string().c_str());
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

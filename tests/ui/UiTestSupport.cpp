@@ -74,4 +74,17 @@ void OnNextPopup(std::function<void(QMenu*)> action) {
     PollFor(&PopupMenu, std::move(action), 500);
 }
 
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value)
+    : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_previous(qgetenv(name)) {
+    qputenv(name, QByteArray::fromStdString(value));
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_wasSet) {
+        qputenv(m_name, m_previous);
+    } else {
+        qunsetenv(m_name);
+    }
+}
+
 }  // namespace test

@@ -1,8 +1,10 @@
 #pragma once
 
 // Helpers for the window's tests: waiting while the event loop runs (the worker's calls are
-// served by it), finding a control by its id, and articles that carry a picture.
+// served by it), finding a control by its id, articles that carry a picture, and environment
+// variables set for a while.
 
+#include <QByteArray>
 #include <QMenu>
 #include <QString>
 #include <QWidget>
@@ -36,5 +38,19 @@ void OnNextModalWindow(std::function<void(QWidget*)> action);
 
 // The same for the next popup menu to open.
 void OnNextPopup(std::function<void(QMenu*)> action);
+
+// Sets an environment variable for as long as it lives, then puts back what was there.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* m_name;
+    bool m_wasSet;
+    QByteArray m_previous;
+};
 
 }  // namespace test

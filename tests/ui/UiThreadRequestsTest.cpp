@@ -1,12 +1,17 @@
 // Carrying calls over to the user-interface thread, and the error boxes that other threads ask
-// for: who runs what where, who waits for whom, and how Exit lets every waiting thread go.
+// for: who runs what where, which window a box opens over, who waits for whom, and how Exit
+// lets every waiting thread go.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <atomic>
 #include <thread>
 
@@ -66,20 +71,29 @@ struct BoxSeen {
     std::string text;
     int buttons = 0;
     bool modal = false;
+    const QWidget* parent = nullptr;
 };
 
 BoxSeen Inspect(const QMessageBox& box) {
     return BoxSeen{box.windowTitle().toStdString(), box.text().toStdString(),
-                   static_cast<int>(box.buttons().size()), box.isModal()};
+                   static_cast<int>(box.buttons().size()), box.isModal(), box.parentWidget()};
 }
 
-TEST(ErrorBoxPresenterTest, BoxOnTheUiThreadIsModalAndBlocksItsCaller) {
+TEST(ErrorBoxPresenterTest, BoxOnTheUiThreadIsModalOverTheOwnerAndBlocksItsCaller) {
     CErrorBoxPresenter presenter;
+    QWidget owner;
+    owner.show();
+    presenter.SetOwnerWindow(&owner);
     BoxSeen seen;
+    std::string copied;
     test::OnNextModalWindow([&](QWidget* window) {
         auto* box = qobject_cast<QMessageBox*>(window);
         ASSERT_NE(box, nullptr);
         seen = Inspect(*box);
+        // It asked for the focus, and Ctrl+C copies its text.
+        ASSERT_TRUE(test::WaitUntil([&] { return box->isActiveWindow(); }));
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QApplication::clipboard()->text().toStdString();
         box->button(QMessageBox::Ok)->click();
     });
     platform::ShowErrorBox("No pictures available yet...");
@@ -87,6 +101,8 @@ TEST(ErrorBoxPresenterTest, BoxOnTheUiThreadIsModalAndBlocksItsCaller) {
     EXPECT_EQ(seen.text, "No pictures available yet...");
     EXPECT_EQ(seen.buttons, 1);
     EXPECT_TRUE(seen.modal);
+    EXPECT_EQ(seen.parent, &owner);
+    EXPECT_EQ(copied, "No pictures available yet...");
 }
 
 TEST(ErrorBoxPresenterTest, WorkerBoxBlocksOnlyTheWorkerUntilItIsClosed) {
@@ -113,6 +129,41 @@ TEST(ErrorBoxPresenterTest, WorkerBoxBlocksOnlyTheWorkerUntilItIsClosed) {
     EXPECT_FALSE(returned);  // the worker waits for the user
 
     presenter.CloseOldestWorkerBox();
+    ASSERT_TRUE(test::WaitUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_EQ(presenter.OpenWorkerBoxes(), 0u);
+}
+
+TEST(ErrorBoxPresenterTest, WorkerBoxOpensOverAModalDialogAndOutlivesIt) {
+    CErrorBoxPresenter presenter;
+    QWidget owner;
+    owner.show();
+    presenter.SetOwnerWindow(&owner);
+    // The configuration dialog, say: modal over the main window.
+    auto dialog = std::make_unique<QDialog>(&owner);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        platform::ShowErrorBox("Open failed for newsgroup 'a'");
+        returned = true;
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return presenter.OpenWorkerBoxes() == 1; }));
+    // Over the dialog, which would block a box over the main window.
+    const QPointer<QMessageBox> box = presenter.WorkerBoxes().front();
+    EXPECT_EQ(box->parentWidget(), dialog.get());
+    EXPECT_TRUE(box->isVisible());
+
+    // The dialog finishes and goes: the box moves over the main window, still waiting.
+    dialog->accept();
+    dialog.reset();
+    ASSERT_FALSE(box.isNull());
+    EXPECT_EQ(box->parentWidget(), &owner);
+    EXPECT_TRUE(box->isVisible());
+    test::RunEventsFor(50ms);
+    EXPECT_FALSE(returned);
+
+    QTest::keyClick(box.data(), Qt::Key_Escape);  // as good as OK
     ASSERT_TRUE(test::WaitUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_EQ(presenter.OpenWorkerBoxes(), 0u);

@@ -1,16 +1,19 @@
 // What the windows look like and how their parts behave on their own: the main dialog's
-// controls (ids, texts, places in dialog units, tab order), the picture view's reloading of an
-// unchanged address, and the progress bars' 64-bit ranges.
+// controls (ids, texts, places in dialog units, tab order) and how it grows, the picture view
+// (fitting, reloading an unchanged address, an unreadable picture, the full-size window), and
+// the progress bars' 64-bit ranges.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
-#include <QTextDocument>
+#include <QTest>
 #include <filesystem>
 
 #include "platform/ProgramFolder.h"
@@ -20,6 +23,7 @@
 #include "ui/CAboutDlg.h"
 #include "ui/CDialogUnits.h"
 #include "ui/CPictureBrowser.h"
+#include "ui/CPictureWindow.h"
 #include "ui/CProgressBar.h"
 #include "ui/CWebBrowser2.h"
 #include "ui/CZarvoDlg.h"
@@ -54,7 +58,11 @@ TEST(DialogUnitsTest, ConvertsEdgesSoThatControlsThatMeetInUnitsMeetInPixels) {
 TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
     CZarvoDlg dialog;
     const CDialogUnits units = CDialogUnits::FromFont(dialog.font());
-    EXPECT_EQ(dialog.size(), QSize(units.ToPixelsX(434), units.ToPixelsY(295)));
+    // The designed size and a status line's band below it, at the least; it may grow.
+    EXPECT_EQ(dialog.minimumSize(), QSize(units.ToPixelsX(434), units.ToPixelsY(295 + 14)));
+    EXPECT_EQ(dialog.size(), dialog.minimumSize());
+    EXPECT_EQ(dialog.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     const struct {
         int id;
         const char* text;
@@ -92,7 +100,7 @@ TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
     do {
         order.push_back(widget->objectName().toStdString());
         widget = widget->nextInFocusChain();
-        while (widget->focusPolicy() == Qt::NoFocus || !widget->isEnabled()) {
+        while (widget->focusPolicy() == Qt::NoFocus) {
             widget = widget->nextInFocusChain();
         }
     } while (widget != test::Control<QWidget>(dialog, 2) && order.size() < 30);
@@ -115,33 +123,105 @@ TEST_F(WindowLayoutTest, AboutBoxSaysWhatAndWhichVersion) {
     EXPECT_TRUE(test::Control<QPushButton>(about, 1)->isDefault());
 }
 
-// The size of the image that the view's page shows, once painted.
-QSize ShownImageSize(CWebBrowser2& view, const std::string& picture) {
-    view.grab();  // paints the page, which loads its image
-    const QVariant image = view.document()->resource(
-        QTextDocument::ImageResource,
-        QUrl(QString::fromStdString(CPictureBrowser::FileAddress(picture))));
-    if (image.userType() == QMetaType::QPixmap) {
-        return image.value<QPixmap>().size();
-    }
-    return image.userType() == QMetaType::QImage ? image.value<QImage>().size() : QSize();
+TEST_F(WindowLayoutTest, MainDialogGrowsOnlyItsViewAndKeepsTheStatusLineAtTheBottom) {
+    CZarvoDlg dialog;
+    dialog.show();
+    const QWidget* view = test::Control<QWidget>(dialog, 1009);
+    const QRect designedView = view->geometry();
+    const QRect start = test::Control<QWidget>(dialog, 1002)->geometry();
+    const QRect status = dialog.StatusLine().geometry();
+    EXPECT_GT(status.top(), designedView.bottom());
+    EXPECT_LT(status.bottom(), dialog.height());
+
+    dialog.resize(dialog.size() + QSize(200, 100));
+    ASSERT_TRUE(test::WaitUntil([&] { return view->width() == designedView.width() + 200; }));
+    EXPECT_EQ(view->geometry(), designedView.adjusted(0, 0, 200, 100));
+    EXPECT_EQ(test::Control<QWidget>(dialog, 1002)->geometry(), start);
+    EXPECT_EQ(dialog.StatusLine().geometry(), status.translated(0, 100).adjusted(0, 0, 200, 0));
+    dialog.OnExit();
 }
 
-TEST_F(WindowLayoutTest, ViewShowsAPictureWhoseNameNeedsEscapingAndReloadsAnUnchangedAddress) {
-    const std::string picture = folder.Folder() + "a \"b\" <c> & #1 100%.png";
-    const std::string page = folder.Folder() + "html_file.html";
-    ASSERT_TRUE(QImage(30, 20, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG"));
-    test::WriteFile(page, CPictureBrowser::PageContent(picture));
+class PictureViewTest : public WindowLayoutTest {
+protected:
+    // A page for the picture, as the picture browser writes it, and the view navigated there.
+    void Show(const std::string& picture) {
+        test::WriteFile(page, CPictureBrowser::PageContent(picture));
+        view.Navigate(page);
+    }
+
+    static void SavePicture(const std::string& path, QSize size, QColor colour) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save(QString::fromStdString(path), "PNG"));
+    }
+
+    std::string page = folder.Folder() + "html_file.html";
     CWebBrowser2 view;
+};
+
+TEST_F(PictureViewTest, FitsThePictureIntoTheViewKeepingItsProportions) {
+    const std::string picture = folder.Folder() + "wide.png";
+    SavePicture(picture, QSize(400, 100), Qt::red);
     view.resize(300, 300);
-    view.Navigate(page);
-    EXPECT_EQ(ShownImageSize(view, picture), QSize(30, 20));
-    EXPECT_NE(view.toHtml().indexOf(QStringLiteral("width=\"180\"")), -1);
+    Show(picture);
+    const QRect room = view.contentsRect();
+    const QRect place = view.PictureRect();
+    EXPECT_EQ(place.width(), room.width());
+    EXPECT_EQ(place.height(), room.width() / 4);
+    EXPECT_EQ(place.center(), room.center());
+    // Drawn there, and only there.
+    const QImage shown = view.grab().toImage();
+    EXPECT_EQ(QColor(shown.pixel(place.center())), QColor(Qt::red));
+    EXPECT_NE(QColor(shown.pixel(room.center().x(), room.top() + 5)), QColor(Qt::red));
+}
+
+TEST_F(PictureViewTest, ReadsThePageAfreshAndShowsTheAltTextForAnUnreadablePicture) {
+    const std::string picture = folder.Folder() + "a \"b\" <c> & #1 100%.png";
+    SavePicture(picture, QSize(30, 20), Qt::blue);
+    Show(picture);
+    EXPECT_EQ(view.PicturePath(), picture);
+    EXPECT_EQ(view.Picture().size(), QSize(30, 20));
+    EXPECT_EQ(view.Address(), page);
 
     // The same address now holds another picture of the same name: it must be read again.
-    ASSERT_TRUE(QImage(40, 50, QImage::Format_RGB32).save(QString::fromStdString(picture), "PNG"));
+    SavePicture(picture, QSize(40, 50), Qt::blue);
     view.Navigate(page);
-    EXPECT_EQ(ShownImageSize(view, picture), QSize(40, 50));
+    EXPECT_EQ(view.Picture().size(), QSize(40, 50));
+    EXPECT_TRUE(view.AlternativeText().isEmpty());
+
+    test::WriteFile(picture, "GIF89a, and then nothing");
+    view.Navigate(page);
+    EXPECT_TRUE(view.Picture().isNull());
+    EXPECT_EQ(view.AlternativeText().toStdString(), "[picture]");
+    view.Clear();
+    EXPECT_TRUE(view.AlternativeText().isEmpty());
+    EXPECT_TRUE(view.PicturePath().empty());
+}
+
+TEST_F(PictureViewTest, DoubleClickOpensThePictureAtFullSizeUntilEscapeClosesIt) {
+    QWidget owner;  // the main window, which the picture's window goes with
+    CWebBrowser2 shown(&owner);
+    shown.resize(100, 100);
+    QTest::mouseDClick(&shown, Qt::LeftButton);  // nothing on show: nothing opens
+    EXPECT_TRUE(owner.findChildren<CPictureWindow*>().isEmpty());
+
+    const std::string picture = folder.Folder() + "big picture.png";
+    SavePicture(picture, QSize(900, 700), Qt::green);
+    test::WriteFile(page, CPictureBrowser::PageContent(picture));
+    shown.Navigate(page);
+    QTest::mouseDClick(&shown, Qt::LeftButton);
+    const auto windows = owner.findChildren<CPictureWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    const QPointer<CPictureWindow> window = windows.front();
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle().toStdString(), "big picture.png");
+    EXPECT_EQ(window->PictureLabel().pixmap().size(), QSize(900, 700));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    QTest::keyClick(window.data(), Qt::Key_Escape);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
 }
 
 TEST(ProgressBarTest, KeepsRangesBeyond32BitsAndStartsOverPastTheEnd) {

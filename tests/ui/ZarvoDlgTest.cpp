@@ -1,6 +1,7 @@
 // The main window with the real worker against a scripted server: start-up in a fresh folder,
-// a run until the first picture shows, Stop, and every way of leaving (Exit while idle, during
-// a run, while the worker waits for the window or for a message box; Enter, Escape, the close
+// a run until the first picture shows, Start and Stop following the run, the status line, a
+// worker's message box over the window, and every way of leaving (Exit while idle, during a
+// run, while the worker waits for the window or for a message box; Enter, Escape, the close
 // box). Leaving must cut a run short, end the worker and leave the window untouched after.
 
 #include <gmock/gmock.h>
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -135,20 +137,20 @@ TEST_F(ZarvoDlgRecordedTest, StartShowsTheFirstPictureAtOneOfOne) {
     EXPECT_EQ(EditText(*dialog, IDC_ARTICLE_COUNTER), "3 / 3");
     EXPECT_EQ(server.Commands().back(), "quit");
 
-    // The picture's own name, with its blank and "#", reaches the page's image.
-    const auto* browser = test::Control<CWebBrowser2>(*dialog, 1009);
-    EXPECT_FALSE(browser->document()
-                     ->resource(QTextDocument::ImageResource,
-                                QUrl(QString::fromStdString(CPictureBrowser::FileAddress(first))))
-                     .isNull());
+    // The picture's own name, with its blank and "#", reaches the view through the page.
+    EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath(), first);
 
     Click(*dialog, 1011);  // Next
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "dog.gif");
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "2 / 2");
-    Click(*dialog, 1012);  // Delete File
+    Click(*dialog, 1012);  // Delete File, on the last entry: the new last one shows
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "images/alt.pics/dog.gif"));
-    Click(*dialog, 1010);  // Previous
+    EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "my_cat_#1.gif");
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "1 / 1");
+    Click(*dialog, 1012);  // and on the only one: nothing shows
+    EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "");
+    EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "0 / 0");
+    EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath(), "");
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
@@ -177,6 +179,47 @@ TEST_F(ZarvoDlgRecordedTest, StopEndsTheRunBeforeTheNextArticle) {
     // Stop cut the exchange under way.
     EXPECT_EQ(commands.back(), "HEAD 3");
     EXPECT_EQ(EditText(*dialog, IDC_GROUP_COUNTER), "1 / 2");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ZarvoDlgRecordedTest, StartAndStopFollowTheRunAndTheStatusLineShowsTheWorkersText) {
+    spool.AddGroup("stuck", 1, 1);
+    server.On("GROUP  stuck", ScriptedReply::Silence());  // the run waits until Exit
+    Configure(server.Address(), {"stuck"});
+    const auto dialog = Open();
+    auto* start = test::Control<QPushButton>(*dialog, 1002);
+    auto* stop = test::Control<QPushButton>(*dialog, 1004);
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    Click(*dialog, 1002);
+    EXPECT_FALSE(start->isEnabled());  // at once, before the worker says anything
+    EXPECT_TRUE(stop->isEnabled());
+    ASSERT_TRUE(test::WaitUntil([&] { return !server.Commands().empty(); }));
+
+    // What the worker says, from its own thread; the text is longer than the line, which cuts
+    // it short and keeps it whole in the tooltip.
+    const std::string status = "Stopped: " + std::string(300, 'x') + " 1.2 MB/s";
+    const auto fromWorker = [&](const std::function<void()>& call) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            call();
+            done = true;
+        });
+        EXPECT_TRUE(test::WaitUntil([&] { return done.load(); }));
+        worker.join();
+    };
+    fromWorker([&] { dialog->SetRunning(true); });
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(stop->isEnabled());
+    fromWorker([&] {
+        dialog->SetStatusText(status);
+        dialog->SetRunning(false);
+    });
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(dialog->StatusLine().StatusText().toStdString(), status);
+    EXPECT_EQ(dialog->StatusLine().toolTip().toStdString(), status);
+    EXPECT_TRUE(dialog->StatusLine().text().endsWith(QChar(0x2026)));
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
@@ -233,11 +276,16 @@ TEST_F(ZarvoDlgTest, ExitWhileTheWorkerShowsAMessageBoxClosesTheBox) {
     CErrorBoxPresenter presenter;
     Configure("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), {"a.one", "b.two"});
     const auto dialog = Open();
+    presenter.SetOwnerWindow(dialog.get());
     QObject::connect(dialog.get(), &CZarvoDlg::exiting, &presenter,
                      &CErrorBoxPresenter::ReleaseWorkers);
     dialog->OnStart();
-    // "CONNECT FAILED" waits for the user, and the window stays usable meanwhile.
+    // "CONNECT FAILED" waits for the user, over the window, which stays usable meanwhile.
     ASSERT_TRUE(test::WaitUntil([&] { return presenter.OpenWorkerBoxes() == 1; }));
+    const QMessageBox* box = presenter.WorkerBoxes().front();
+    EXPECT_EQ(box->text().toStdString(), "CONNECT FAILED");
+    EXPECT_EQ(box->parentWidget(), dialog.get());
+    EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     std::string shown;
     test::OnNextModalWindow([&](QWidget* window) {
@@ -323,6 +371,7 @@ TEST_F(ZarvoDlgRecordedTest, FailedStartUpLeavesAWindowThatStillCloses) {
     EXPECT_THAT(boxes.Texts(), ElementsAre("chdir failed"));
     EXPECT_EQ(dialog->Worker(), nullptr);
     dialog->OnStart();
+    EXPECT_TRUE(test::Control<QPushButton>(*dialog, 1002)->isEnabled());  // nothing to run
     dialog->OnStop();
     Click(*dialog, 1011);  // the browser works on its empty list
     Click(*dialog, 2);
