@@ -33,9 +33,10 @@ void WriteConfigFile(const std::string& server, const std::vector<std::string>& 
 
 // Fills the view from the file: the first line becomes the server text, the lines up to the
 // first separator go to Selected, the rest to Available (further separator lines are dropped).
-// Without a file it does nothing. When the view refuses an entry the file is taken as corrupt:
-// "Corrupt\tconfiguration file" is shown, the file is deleted and reading stops; what was added
-// before stays in the view.
+// Without a file it does nothing. A line the view refuses is skipped and reading goes on; once
+// the file is read, one message names the skipped lines by their line numbers in the file. A
+// file that cannot be read is renamed to the first free name of zarvo.cfg.bad, zarvo.cfg.bad.2,
+// ... and the user is told; the view keeps what was read. The file is never deleted.
 void LoadConfigFile(CConfigView& view);
 
 // Reads what the fetch worker needs: the server name and the selected newsgroups (the lines

@@ -1,9 +1,10 @@
 #pragma once
 
 // A configuration dialog for the tests: it keeps entries in the order they came (a real list
-// sorts them) and logs the wait cursor. It refuses one chosen entry, standing in for a list box
+// sorts them) and logs the wait cursor. It refuses chosen entries, standing in for a list box
 // whose add fails; it shows nothing.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ public:
     void BeginWaitCursor() override { cursor += "begin;"; }
     void EndWaitCursor() override { cursor += "end;"; }
 
-    std::string refuse = "\x01never";  // refused in either list
+    std::vector<std::string> refuse;  // refused in either list
     std::string server = "unset";
     std::vector<std::string> selected;
     std::vector<std::string> available;
@@ -27,7 +28,7 @@ public:
 
 private:
     bool Add(std::vector<std::string>& list, const std::string& name) const {
-        if (name == refuse) {
+        if (std::find(refuse.begin(), refuse.end(), name) != refuse.end()) {
             return false;
         }
         list.push_back(name);
