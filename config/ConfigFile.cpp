@@ -3,6 +3,7 @@
 #include <stdio.h>   // getc_unlocked, fileno
 #include <unistd.h>  // fsync
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -24,6 +25,7 @@ constexpr const char* CONFIG_TEMP_NAME = "zarvo.cfg.tmp";
 // The streams' buffer: a server's full list is some 100,000 lines, a few megabytes, and reading
 // or writing it in 64 KiB blocks keeps the number of system calls low.
 constexpr std::size_t STREAM_BUFFER_SIZE = std::size_t{64} << 10;
+std::atomic<std::size_t> g_readBufferSize{STREAM_BUFFER_SIZE};
 
 // How many names zarvo.cfg.bad, zarvo.cfg.bad.2, ... are tried for a file that cannot be read.
 constexpr unsigned BAD_NAME_LIMIT = 1000;
@@ -34,7 +36,7 @@ using FilePtr = std::unique_ptr<std::FILE, decltype([](std::FILE* file) { std::f
 FilePtr OpenForReading(const char* name, std::vector<char>& buffer) {
     FilePtr file(std::fopen(name, "r"));
     if (file) {
-        buffer.resize(STREAM_BUFFER_SIZE);
+        buffer.resize(g_readBufferSize.load());
         // A failure only leaves the stream's default buffer in place.
         std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
     }
@@ -171,6 +173,10 @@ private:
 };
 
 }  // namespace
+
+void SetConfigReadBufferSize(std::size_t size) {
+    g_readBufferSize = size > 0 ? size : STREAM_BUFFER_SIZE;
+}
 
 void WriteConfigFile(const std::string& server, const std::vector<std::string>& selected,
                      const std::vector<std::string>& available) {
