@@ -256,13 +256,14 @@ void LoadConfigFile(CConfigView& view) {
             }
         }
     }
-    const int readError = std::ferror(file.get()) != 0 ? errno : 0;
+    const bool readFailed = std::ferror(file.get()) != 0;
+    const int readError = errno;
     file.reset();
     view.EndWaitCursor();
     if (!skipped.Empty()) {
         platform::ShowErrorBox(skipped.Message());
     }
-    if (readError != 0) {
+    if (readFailed) {
         KeepUnreadableFile(readError);
     }
 }
