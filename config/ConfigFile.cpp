@@ -3,11 +3,15 @@
 #include <stdio.h>   // getc_unlocked, fileno
 #include <unistd.h>  // fsync
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <system_error>
 
+#include "config/CSkippedConfigLines.h"
 #include "platform/ErrorBox.h"
+#include "platform/RenameNoReplace.h"
 
 namespace {
 
@@ -21,6 +25,10 @@ constexpr const char* CONFIG_TEMP_NAME = "zarvo.cfg.tmp";
 // The streams' buffer: a server's full list is some 100,000 lines, a few megabytes, and reading
 // or writing it in 64 KiB blocks keeps the number of system calls low.
 constexpr std::size_t STREAM_BUFFER_SIZE = std::size_t{64} << 10;
+std::atomic<std::size_t> g_readBufferSize{STREAM_BUFFER_SIZE};
+
+// How many names zarvo.cfg.bad, zarvo.cfg.bad.2, ... are tried for a file that cannot be read.
+constexpr unsigned BAD_NAME_LIMIT = 1000;
 
 using FilePtr = std::unique_ptr<std::FILE, decltype([](std::FILE* file) { std::fclose(file); })>;
 
@@ -28,7 +36,7 @@ using FilePtr = std::unique_ptr<std::FILE, decltype([](std::FILE* file) { std::f
 FilePtr OpenForReading(const char* name, std::vector<char>& buffer) {
     FilePtr file(std::fopen(name, "r"));
     if (file) {
-        buffer.resize(STREAM_BUFFER_SIZE);
+        buffer.resize(g_readBufferSize.load());
         // A failure only leaves the stream's default buffer in place.
         std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
     }
@@ -87,6 +95,36 @@ bool ReadConfigLine(std::FILE* file, std::string& line) {
     return true;
 }
 
+// A configuration file that cannot be read (a folder of that name, a file without read
+// permission) would stand in the way of the new one for good. It is set aside under the first
+// free name of zarvo.cfg.bad, zarvo.cfg.bad.2, ..., never over an older one, and the user is told.
+void KeepUnreadableFile(int readError) {
+    const std::string why = std::generic_category().message(readError != 0 ? readError : EIO);
+    const std::string name(CONFIG_FILE_NAME);
+    int renameError = 0;
+    for (unsigned number = 1; number <= BAD_NAME_LIMIT && renameError == 0; ++number) {
+        const std::string kept = name + ".bad" + (number > 1 ? "." + std::to_string(number) : "");
+        switch (platform::RenameNoReplace(name, kept)) {
+            case platform::RenameResult::Renamed:
+                platform::ShowErrorBox(name + " could not be read (" + why + "). It was kept as " +
+                                       kept +
+                                       "; set the configuration up again and press Done to save "
+                                       "a new one.");
+                return;
+            case platform::RenameResult::NameTaken:
+                break;
+            case platform::RenameResult::Failed:
+                renameError = errno;
+                break;
+        }
+    }
+    platform::ShowErrorBox(
+        name + " could not be read (" + why + ") and could not be renamed to " + name + ".bad (" +
+        std::generic_category().message(renameError != 0 ? renameError : EEXIST) +
+        "). Move it out of the program's folder, then set the configuration up again and press "
+        "Done to save a new one.");
+}
+
 // Writes the new configuration through one buffered stream and shows "fputs failed" for each
 // write that fails, including a failure that only surfaces when the buffer reaches the disk at
 // Finish. It does not decide what becomes of the file; WriteConfigFile renames or removes it.
@@ -136,6 +174,10 @@ private:
 
 }  // namespace
 
+void SetConfigReadBufferSize(std::size_t size) {
+    g_readBufferSize = size > 0 ? size : STREAM_BUFFER_SIZE;
+}
+
 void WriteConfigFile(const std::string& server, const std::vector<std::string>& selected,
                      const std::vector<std::string>& available) {
     std::FILE* file = std::fopen(CONFIG_TEMP_NAME, "w");
@@ -175,31 +217,55 @@ void LoadConfigFile(CConfigView& view) {
     std::vector<char> buffer;
     FilePtr file = OpenForReading(CONFIG_FILE_NAME, buffer);
     if (!file) {
-        // No configuration saved yet: the dialog opens empty, and that needs no message.
+        // No configuration saved yet is the normal first opening: the dialog opens empty, and
+        // that needs no message. Any other failure is a file that cannot be read.
+        if (errno != ENOENT) {
+            KeepUnreadableFile(errno);
+        }
         return;
     }
     view.BeginWaitCursor();
+    CSkippedConfigLines skipped;
+    // The physical line of the file that the next piece starts on: a line longer than a piece
+    // gives several pieces, all of one line.
+    std::size_t lineNumber = 1;
+    std::size_t pieceLine = 1;
     std::string line;
+    const auto readLine = [&] {
+        if (!ReadLinePiece(file.get(), line)) {
+            return false;
+        }
+        pieceLine = lineNumber;
+        if (line.ends_with('\n')) {
+            ++lineNumber;
+        }
+        RemoveTerminator(line);
+        return true;
+    };
     // The first line is the server name whatever it holds, even the separator text.
-    if (ReadConfigLine(file.get(), line)) {
+    if (readLine()) {
         view.SetServerText(line);
         bool inAvailable = false;
-        while (ReadConfigLine(file.get(), line)) {
+        while (readLine()) {
             if (line == CONFIG_SEPARATOR) {
                 inAvailable = true;
                 continue;
             }
             if (!(inAvailable ? view.AddAvailable(line) : view.AddSelected(line))) {
-                platform::ShowErrorBox("Corrupt\tconfiguration file");
-                // Deleted, so that the next opening starts afresh instead of failing again.
-                file.reset();
-                std::remove(CONFIG_FILE_NAME);
-                break;
+                skipped.Add(pieceLine, line);
             }
         }
     }
+    const bool readFailed = std::ferror(file.get()) != 0;
+    const int readError = errno;
     file.reset();
     view.EndWaitCursor();
+    if (!skipped.Empty()) {
+        platform::ShowErrorBox(skipped.Message());
+    }
+    if (readFailed) {
+        KeepUnreadableFile(readError);
+    }
 }
 
 bool ReadConfigFile(const char* configFileName, std::vector<std::string>& newsGroups,

@@ -8,6 +8,7 @@
 // several lines. CR LF, LF and CR line ends are all accepted, so files written on Windows load
 // unchanged; the writer writes LF. Failures are shown with platform::ShowErrorBox.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,10 +34,15 @@ void WriteConfigFile(const std::string& server, const std::vector<std::string>& 
 
 // Fills the view from the file: the first line becomes the server text, the lines up to the
 // first separator go to Selected, the rest to Available (further separator lines are dropped).
-// Without a file it does nothing. When the view refuses an entry the file is taken as corrupt:
-// "Corrupt\tconfiguration file" is shown, the file is deleted and reading stops; what was added
-// before stays in the view.
+// Without a file it does nothing. A line the view refuses is skipped and reading goes on; once
+// the file is read, one message names the skipped lines by their line numbers in the file. A
+// file that cannot be read is renamed to the first free name of zarvo.cfg.bad, zarvo.cfg.bad.2,
+// ... and the user is told; the view keeps what was read. The file is never deleted.
 void LoadConfigFile(CConfigView& view);
+
+// The most the readers take from the system in one read (64 KiB; 0 restores that). Only tests
+// and fuzzing change it, to cut the file into small reads.
+void SetConfigReadBufferSize(std::size_t size);
 
 // Reads what the fetch worker needs: the server name and the selected newsgroups (the lines
 // before the first separator); the cached server list is never read. `newsGroups` is emptied

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <optional>
+
+#include "decode/PicturePublisher.h"
 
 namespace {
 
@@ -96,11 +98,13 @@ CPictureFile::CommitResult CPictureFile::Commit() {
         Discard();
         return CommitResult::WriteFailed;
     }
-    if (std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-        Discard();
-        return CommitResult::RenameFailed;
-    }
+    // PublishPicture removes the temporary file whatever becomes of it.
+    std::optional<std::string> published = PublishPicture(m_temporary, m_target);
     m_temporary.clear();
+    if (!published) {
+        return CommitResult::PublishFailed;
+    }
+    m_published = std::move(*published);
     return CommitResult::Done;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-// One picture being decoded. The bytes go into a temporary file beside the picture's name and
-// replace that name only when the block is complete (Commit), so a broken or partial block never
-// leaves a torn file behind nor destroys a good picture of the same name; every other way out
-// removes the temporary file. It buffers the bytes and writes them in large pieces; it knows
-// nothing of uuencode.
+// One picture being decoded. The bytes go into a hidden temporary file beside the picture's name
+// and are published under that name (PublishPicture) only when the block is complete (Commit),
+// so a broken or partial block never leaves a torn file behind; every other way out removes the
+// temporary file. It buffers the bytes and writes them in large pieces; it knows nothing of
+// uuencode.
 
 #include <cstddef>
 #include <cstdlib>
@@ -17,7 +17,7 @@ public:
     // Large writes keep the system calls rare.
     static constexpr std::size_t BUFFER_SIZE = 1 << 20;
 
-    enum class CommitResult { Done, WriteFailed, RenameFailed };
+    enum class CommitResult { Done, WriteFailed, PublishFailed };
 
     // `bufferSize` is the most one write hands to the system (at least one page is used).
     explicit CPictureFile(std::size_t bufferSize = BUFFER_SIZE);
@@ -42,9 +42,12 @@ public:
     // Accounts `count` bytes that the caller put at the start of the last Space().
     void Added(std::size_t count) { m_used += count; }
 
-    // Writes out the rest, closes the file and moves it onto the target's name. On failure the
-    // temporary file is removed and the target is left as it was.
+    // Writes out the rest, closes the file and publishes it under the target's name, or under a
+    // numbered name beside it when that one holds another picture (PublishPicture). On failure
+    // the temporary file is removed and nothing in the folder changes.
     CommitResult Commit();
+    // The path the last successful Commit gave the picture: the target, or a numbered name.
+    const std::string& PublishedPath() const { return m_published; }
     // Removes the temporary file; the target is left as it was.
     void Discard();
 
@@ -62,4 +65,5 @@ private:
     int m_fd = -1;
     std::string m_target;
     std::string m_temporary;
+    std::string m_published;
 };

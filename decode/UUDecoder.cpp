@@ -19,15 +19,13 @@
 
 #include "decode/CArticleReader.h"
 #include "decode/CPictureFile.h"
+#include "decode/PicturePublisher.h"
 #include "nntp/Split.h"
 #include "platform/Console.h"
 #include "platform/ErrorBox.h"
 #include "platform/ProgramFolder.h"
 
 namespace {
-
-// The longest file name the Linux file systems take, in bytes.
-constexpr std::size_t NAME_LIMIT = 255;
 
 // A data line holds at most 63 bytes, decoded in groups of three: 21 groups, 84 characters.
 constexpr std::size_t MAX_LINE_BYTES = 63;
@@ -94,28 +92,6 @@ constexpr std::array<std::uint32_t, 256> SECOND = MakePositionTable(Position::SE
 constexpr std::array<std::uint32_t, 256> THIRD = MakePositionTable(Position::THIRD);
 constexpr std::array<std::uint32_t, 256> FOURTH = MakePositionTable(Position::FOURTH);
 
-// Cuts a base name that the file system would refuse down to its limit, keeping the extension
-// so that the picture still opens as what it is.
-std::string ShortenName(std::string name) {
-    if (name.size() <= NAME_LIMIT) {
-        return name;
-    }
-    const std::size_t dot = name.rfind('.');
-    std::string extension;
-    if (dot != std::string::npos && dot > 0 && name.size() - dot < NAME_LIMIT) {
-        extension = name.substr(dot);
-    }
-    std::size_t keep = NAME_LIMIT - extension.size();
-    // Names are mostly UTF-8 here: do not leave half a character behind.
-    for (int step = 0;
-         step < 3 && keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0u) == 0x80u;
-         ++step) {
-        --keep;
-    }
-    name.resize(keep);
-    return name + extension;
-}
-
 // The base name of the picture that a begin line announces, or nothing when the line is not an
 // accepted begin line. The caller has checked that the line starts with "begin ".
 std::optional<std::string> PictureBaseName(std::string_view line) {
@@ -145,7 +121,9 @@ std::optional<std::string> PictureBaseName(std::string_view line) {
     if (!base.empty() && base.front() == '/') {
         base.erase(0, 1);
     }
-    base = ShortenName(std::move(base));
+    // A name the file system would refuse is cut down, keeping its extension so that the
+    // picture still opens as what it is.
+    base = NumberedPictureName(base, 1);
     if (base.empty() || base == "." || base == "..") {
         return std::nullopt;
     }
@@ -282,7 +260,7 @@ bool IsEndLine(std::string_view line) {
 }  // namespace
 
 std::string UUDecodeFile(const std::string& articleFile,
-                         const std::optional<std::string>& subFolder) {
+                         const std::optional<std::string>& subFolder, std::size_t readChunkSize) {
     const std::optional<std::string> programFolder = platform::GetProgramFolder();
     if (!programFolder) {
         platform::ShowErrorBox("GetModuleFileName failed!!");
@@ -292,7 +270,7 @@ std::string UUDecodeFile(const std::string& articleFile,
         return {};
     }
 
-    CArticleReader article;
+    CArticleReader article(readChunkSize);
     if (!article.Open(articleFile)) {
         platform::WriteConsole(Format("Couldn't open file '%s'\n", articleFile.c_str()));
         return {};
@@ -350,13 +328,13 @@ std::string UUDecodeFile(const std::string& articleFile,
             switch (picture.Commit()) {
                 case CPictureFile::CommitResult::Done:
                     if (firstPicture.empty()) {
-                        firstPicture = *programFolder + outputPath;
+                        firstPicture = *programFolder + picture.PublishedPath();
                     }
                     break;
                 case CPictureFile::CommitResult::WriteFailed:
                     platform::WriteConsole("fwrite failed...\n");
                     break;
-                case CPictureFile::CommitResult::RenameFailed:
+                case CPictureFile::CommitResult::PublishFailed:
                     platform::WriteConsole(
                         Format("couldn't rename output file '%s'\n", outputPath.c_str()));
                     break;

@@ -6,13 +6,20 @@
 // one error box for a program folder that cannot be found; its progress lines go to standard
 // output.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
+#include "decode/CArticleReader.h"
+
 // Decodes the uuencoded picture in `articleFile` into images/<subFolder>/<base name> (into
 // images/<base name> without a sub-folder), relative to the current directory, which the caller
-// makes the program folder; images/<subFolder> must exist. Returns the picture's full path (the
-// program folder, then images/, subFolder/ and the base name), or "" when the article holds no
-// complete picture. An empty `articleFile` stands for a missing article file.
+// makes the program folder; images/<subFolder> must exist. A picture never replaces a file:
+// when the name holds other bytes already, it goes to "name (2).ext" and so on (PublishPicture).
+// Returns the picture's full path as published (the program folder, then images/, subFolder/
+// and the name used), or "" when the article holds no complete picture. An empty `articleFile`
+// stands for a missing article file. `readChunkSize` is the most one read of the article asks
+// for; only tests and fuzzing change it, to cut lines across reads.
 std::string UUDecodeFile(const std::string& articleFile,
-                         const std::optional<std::string>& subFolder);
+                         const std::optional<std::string>& subFolder,
+                         std::size_t readChunkSize = CArticleReader::CHUNK_SIZE);

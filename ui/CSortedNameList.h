@@ -20,8 +20,8 @@ public:
     static int CompareNoCase(std::string_view a, std::string_view b);
     // Whether a list takes the name: any text without control characters (codes 0 to 31 and
     // 127), the empty text included. A name holding them is no newsgroup name and cannot be
-    // shown on one line, so a configuration file that holds one counts as corrupt, and a
-    // server's list entry that holds one is skipped.
+    // shown on one line, so a configuration file line or a server's list entry that holds one
+    // is skipped.
     static bool CanList(std::string_view name);
 
     // Where Insert would put the name.

@@ -22,7 +22,7 @@ class ConfigFileReadTest : public ::testing::Test {
 protected:
     // Writes the file (unless there is no content) and loads it into a fresh fake dialog.
     static CFakeConfigView Load(const std::optional<std::string>& content,
-                                const std::string& refuse = "\x01never") {
+                                const Names& refuse = {}) {
         if (content) {
             test::WriteFile(CONFIG_FILE_NAME, *content);
         }
@@ -66,10 +66,30 @@ TEST_F(ConfigFileReadTest, MissingEmptyOrUnreadableFile) {
     EXPECT_FALSE(Read());
     EXPECT_EQ(m_server, "unset");
     EXPECT_TRUE(m_groups.empty());
-    EXPECT_EQ(Load(std::nullopt).server, "unset");
-    EXPECT_TRUE(std::filesystem::is_directory(CONFIG_FILE_NAME));
     EXPECT_EQ(m_boxes.Texts(), (Names{"Couldn't open file 'zarvo.cfg'", "configFileName is NULL",
                                       "Couldn't open file 'zarvo.cfg'"}));
+}
+
+TEST_F(ConfigFileReadTest, UnreadableFileIsKeptUnderAFreeBadName) {
+    // An older kept file is never replaced: the next free name is taken.
+    test::WriteFile("zarvo.cfg.bad", "older");
+    for (const std::string kept : {"zarvo.cfg.bad.2", "zarvo.cfg.bad.3"}) {
+        std::filesystem::create_directory(CONFIG_FILE_NAME);
+        std::filesystem::create_directory(std::filesystem::path(CONFIG_FILE_NAME) / "inside");
+        EXPECT_EQ(Load(std::nullopt).server, "unset");
+        EXPECT_FALSE(std::filesystem::exists(CONFIG_FILE_NAME));
+        EXPECT_TRUE(std::filesystem::is_directory(kept + "/inside"));
+    }
+    EXPECT_EQ(test::ReadFile("zarvo.cfg.bad"), "older");
+    const std::string text =
+        "zarvo.cfg could not be read (Is a directory). It was kept as zarvo.cfg.bad.%; set the "
+        "configuration up again and press Done to save a new one.";
+    Names expected;
+    for (const char number : {'2', '3'}) {
+        expected.push_back(text);
+        expected.back()[expected.back().find('%')] = number;
+    }
+    EXPECT_EQ(m_boxes.Texts(), expected);
 }
 
 TEST_F(ConfigFileReadTest, SectionsAroundNoneOneOrTwoSeparators) {
@@ -133,20 +153,63 @@ TEST_F(ConfigFileReadTest, LineEndsAndLongLines) {
     }
 }
 
-TEST_F(ConfigFileReadTest, RefusedEntryDeletesTheFileAndKeepsWhatCameBefore) {
-    CFakeConfigView view = Load("host\nalt.a\nalt.bad\nalt.c\n" + SEP + "\nalt.d\n", "alt.bad");
-    EXPECT_EQ(view.server, "host");
-    EXPECT_EQ(view.selected, (Names{"alt.a"}));
-    EXPECT_TRUE(view.available.empty());
-    EXPECT_EQ(view.cursor, "begin;end;");
-    EXPECT_FALSE(std::filesystem::exists(CONFIG_FILE_NAME));
-
-    // The same in the Available section.
-    view = Load("host\nalt.a\n" + SEP + "\nalt.b\nalt.bad\nalt.c\n", "alt.bad");
-    EXPECT_EQ(view.selected, (Names{"alt.a"}));
-    EXPECT_EQ(view.available, (Names{"alt.b"}));
-    EXPECT_FALSE(std::filesystem::exists(CONFIG_FILE_NAME));
-    EXPECT_EQ(m_boxes.Texts(), (Names(2, "Corrupt\tconfiguration file")));
+TEST_F(ConfigFileReadTest, RefusedLinesAreSkippedNamedAndTheFileKept) {
+    const std::string reason =
+        "skipped: a newsgroup name cannot hold a TAB or another control character. The rest of "
+        "the file was read; Done saves the configuration without th";
+    const std::string x520(520, 'x');
+    const struct {
+        const char* what;
+        std::string content;
+        Names refuse;
+        Names selected;
+        Names available;
+        std::string box;
+    } cases[] = {
+        {"a TAB in Selected",
+         "host\nalt.a\nalt\tbad\nalt.c\n" + SEP + "\nalt.d\n",
+         {"alt\tbad"},
+         {"alt.a", "alt.c"},
+         {"alt.d"},
+         "Line 3 of zarvo.cfg was " + reason + "at line."},
+        {"a stray CR in Available, CR LF line ends",
+         "host\r\nalt.a\r\n" + SEP + "\r\nalt\rb\r\nalt.c\r\nalt.e\x7f\r\n",
+         {"alt\rb", "alt.e\x7f"},
+         {"alt.a"},
+         {"alt.c"},
+         "Lines 4 and 6 of zarvo.cfg were " + reason + "ose lines."},
+        {"more lines than are listed",
+         "host\n\x01\n\x02\na\n\x03\n\x04\n\x05\n",
+         {"\x01", "\x02", "\x03", "\x04", "\x05"},
+         {"a"},
+         {},
+         "Lines 2, 3, 5 and 2 more of zarvo.cfg were " + reason + "ose lines."},
+        // The pieces of a long line carry its line number, and count once.
+        {"pieces of long lines",
+         "host\n\x01" + x520 + "\x01\nalt.a\n" + x520 + "\x02\n",
+         {"\x01" + x520.substr(0, 510), x520.substr(510) + "\x01", x520.substr(511) + "\x02"},
+         {"alt.a", x520.substr(0, 511)},
+         {},
+         "Lines 2 and 4 of zarvo.cfg were " + reason + "ose lines."},
+        {"a refusal for another reason",
+         "host\nalt.bad\n",
+         {"alt.bad"},
+         {},
+         {},
+         "Line 2 of zarvo.cfg was skipped: the configuration dialog's lists did not take it. The "
+         "rest of the file was read; Done saves the configuration without that line."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ErrorBoxRecorder boxes;
+        const CFakeConfigView view = Load(c.content, c.refuse);
+        EXPECT_EQ(view.server, "host");
+        EXPECT_EQ(view.selected, c.selected);
+        EXPECT_EQ(view.available, c.available);
+        EXPECT_EQ(view.cursor, "begin;end;");
+        EXPECT_EQ(boxes.Texts(), Names{c.box});
+        EXPECT_EQ(test::ReadFile(CONFIG_FILE_NAME), c.content);
+    }
 }
 
 TEST_F(ConfigFileReadTest, WholeServerListWithCrLfAcrossReadBlocks) {

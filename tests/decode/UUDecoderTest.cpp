@@ -200,15 +200,18 @@ TEST_F(UUDecoderTest, BrokenBlocksLeaveNoFileAndKeepTheOldPicture) {
     EXPECT_EQ(ImageFiles(), Names{"alt.test/cat.jpg"});
 }
 
-TEST_F(UUDecoderTest, CompleteBlockReplacesAPictureOfTheSameName) {
-    test::WriteFile("images/alt.test/cat.jpg", "an older, longer picture of the same name");
+TEST_F(UUDecoderTest, PicturesOfTheSameNameAreAllKept) {
     const std::string first = Picture(10, 7);
     const std::string second = Picture(500, 8);
-    EXPECT_EQ(Decode(test::UUEncode(first, "cat.jpg")), PicturePath("cat.jpg"));
-    EXPECT_EQ(PictureFile("cat.jpg"), first);
-    EXPECT_EQ(Decode(test::UUEncode(second, "cat.jpg")), PicturePath("cat.jpg"));
-    EXPECT_EQ(PictureFile("cat.jpg"), second);
-    EXPECT_EQ(ImageFiles(), Names{"alt.test/cat.jpg"});
+    EXPECT_EQ(Decode(test::UUEncode(first, "image.jpg")), PicturePath("image.jpg"));
+    EXPECT_EQ(Decode(test::UUEncode(second, "image.jpg")), PicturePath("image (2).jpg"));
+    // The same picture again (a second run over the group) is listed under the name it has.
+    EXPECT_EQ(Decode(test::UUEncode(second, "image.jpg")), PicturePath("image (2).jpg"));
+    EXPECT_EQ(PictureFile("image.jpg"), first);
+    EXPECT_EQ(PictureFile("image (2).jpg"), second);
+    EXPECT_EQ(ImageFiles(), (Names{"alt.test/image (2).jpg", "alt.test/image.jpg"}));
+    // The progress lines name the picture's own name, whichever name it is published under.
+    EXPECT_EQ(console.LogLines()[3], "Opening outputfile 'images/alt.test/image.jpg'");
 }
 
 TEST_F(UUDecoderTest, AnyLineStartingWithEndClosesTheBlock) {

@@ -70,7 +70,8 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
         postings.push_back({Article(name, data), name, data});
     }
     const std::string again = test::PictureBytes(777, 99);
-    postings.push_back({Article("pic5.jpg", again), "pic5.jpg", again});
+    // Another picture under a name already taken is kept beside the first.
+    postings.push_back({Article("pic5.jpg", again), "pic5 (2).jpg", again});
     ASSERT_EQ(postings.size(), 30u);
     for (std::size_t i = 0; i < postings.size(); ++i) {
         ASSERT_FALSE(inn.Post(group, "posting " + std::to_string(i), postings[i].body).empty())
@@ -94,7 +95,7 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     const std::string prefix = folder.Folder() + "images/" + group + "/";
     std::vector<std::string> expectedList;
-    std::map<std::string, std::string> expectedFiles;  // the last posting of a name wins
+    std::map<std::string, std::string> expectedFiles;
     for (const Posting& posting : postings) {
         if (!posting.picture.empty()) {
             expectedList.push_back(prefix + posting.picture);

@@ -1,6 +1,6 @@
 // The configuration dialog: what it opens with (each available name once), Add's prefix rule,
 // Remove, Fetch Newsgroups against a scripted server (twice, and failing), Done and Cancel and
-// what each leaves in zarvo.cfg, and a corrupt file.
+// what each leaves in zarvo.cfg, and a file with a line the lists refuse.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -237,17 +237,21 @@ TEST_F(ConfigDlgTest, EnterInTheServerFieldIsDone) {
     EXPECT_EQ(test::ReadFile("zarvo.cfg"), "news\n" + SEP + "\n");
 }
 
-TEST_F(ConfigDlgTest, CorruptFileIsDeletedAndDoneWritesWhatTheDialogShows) {
-    test::WriteFile("zarvo.cfg", "host\nchosen\n" + SEP + "\nkept\nbroken\x01line\nnever.read\n");
+TEST_F(ConfigDlgTest, LineWithAControlCharacterIsSkippedAndDoneWritesWhatTheDialogShows) {
+    const std::string before = "host\nchosen\n" + SEP + "\nkept\nbroken\x01line\nalso.read\n";
+    test::WriteFile("zarvo.cfg", before);
     const auto dialog = Open();
-    EXPECT_THAT(boxes.Texts(), ElementsAre("Corrupt\tconfiguration file"));
-    EXPECT_FALSE(std::filesystem::exists("zarvo.cfg"));
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("Line 5 of zarvo.cfg was skipped: a newsgroup name cannot hold a TAB "
+                            "or another control character. The rest of the file was read; Done "
+                            "saves the configuration without that line."));
+    EXPECT_EQ(test::ReadFile("zarvo.cfg"), before);
     EXPECT_EQ(dialog->ServerText(), "host");
     EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
-    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("kept"));
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("also.read", "kept"));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     dialog->OnDone();
-    EXPECT_EQ(test::ReadFile("zarvo.cfg"), "host\nchosen\n" + SEP + "\nkept\n");
+    EXPECT_EQ(test::ReadFile("zarvo.cfg"), "host\nchosen\n" + SEP + "\nalso.read\nkept\n");
 }
 
 }  // namespace
