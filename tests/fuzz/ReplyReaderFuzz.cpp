@@ -1,0 +1,80 @@
+// The reply reader on whatever a server may send. Beyond memory errors it checks that a stream
+// cut into chunks (sizes taken from the input) gives exactly the replies of the same stream in
+// one piece, with a reply cap small enough for oversized replies to occur.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "nntp/CReplyReader.h"
+
+namespace {
+
+constexpr std::size_t MAX_REPLY = 64;
+
+CReplyReader::ReceiveFunction FromChunks(std::deque<std::string> chunks) {
+    return [chunks = std::move(chunks)](std::string& pending) mutable {
+        if (chunks.empty()) {
+            return false;
+        }
+        pending += chunks.front();
+        chunks.pop_front();
+        return true;
+    };
+}
+
+// Reads replies as the session does: a status line, and a block after one that announces it,
+// until the connection ends. The input's first bytes say which codes announce a block, so that
+// both kinds of read meet every kind of byte.
+std::vector<std::string> ReadAll(CReplyReader& reader, std::uint8_t blockDigit) {
+    std::vector<std::string> replies;
+    for (;;) {
+        std::string line;
+        const CReplyReader::Status status = reader.ReadLine(line, MAX_REPLY);
+        replies.push_back(std::to_string(static_cast<int>(status)) + line);
+        if (status == CReplyReader::Status::Cut) {
+            return replies;
+        }
+        if (line.size() < 2 || static_cast<std::uint8_t>(line[1]) % 4 != blockDigit % 4) {
+            continue;
+        }
+        std::string block;
+        const CReplyReader::Status blockStatus = reader.ReadBlock(block, MAX_REPLY);
+        replies.push_back(std::to_string(static_cast<int>(blockStatus)) + block);
+        if (blockStatus == CReplyReader::Status::Cut) {
+            return replies;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const std::uint8_t blockDigit = input.ConsumeIntegral<std::uint8_t>();
+    std::vector<std::size_t> cuts;
+    const std::size_t cutCount = input.ConsumeIntegralInRange<std::size_t>(0, 16);
+    for (std::size_t i = 0; i < cutCount; ++i) {
+        cuts.push_back(input.ConsumeIntegralInRange<std::size_t>(0, 300));
+    }
+    const std::string stream = input.ConsumeRemainingBytesAsString();
+
+    CReplyReader whole(FromChunks({stream}));
+    const std::vector<std::string> expected = ReadAll(whole, blockDigit);
+
+    std::deque<std::string> chunks;
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < stream.size(); ++i) {
+        const std::size_t length = cuts.empty() ? 1 : cuts[i % cuts.size()] + 1;
+        chunks.push_back(stream.substr(at, length));
+        at += length;
+    }
+    CReplyReader split(FromChunks(std::move(chunks)));
+    if (ReadAll(split, blockDigit) != expected) {
+        __builtin_trap();
+    }
+    return 0;
+}
