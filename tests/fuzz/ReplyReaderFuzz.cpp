@@ -10,21 +10,11 @@
 #include <vector>
 
 #include "nntp/CReplyReader.h"
+#include "tests/support/ChunkSource.h"
 
 namespace {
 
 constexpr std::size_t MAX_REPLY = 64;
-
-CReplyReader::ReceiveFunction FromChunks(std::deque<std::string> chunks) {
-    return [chunks = std::move(chunks)](std::string& pending) mutable {
-        if (chunks.empty()) {
-            return false;
-        }
-        pending += chunks.front();
-        chunks.pop_front();
-        return true;
-    };
-}
 
 // Reads replies as the session does: a status line, and a block after one that announces it,
 // until the connection ends. The input's first bytes say which codes announce a block, so that
@@ -62,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string stream = input.ConsumeRemainingBytesAsString();
 
-    CReplyReader whole(FromChunks({stream}));
+    CReplyReader whole(test::FromChunks({stream}));
     const std::vector<std::string> expected = ReadAll(whole, blockDigit);
 
     std::deque<std::string> chunks;
@@ -72,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         chunks.push_back(stream.substr(at, length));
         at += length;
     }
-    CReplyReader split(FromChunks(std::move(chunks)));
+    CReplyReader split(test::FromChunks(std::move(chunks)));
     if (ReadAll(split, blockDigit) != expected) {
         __builtin_trap();
     }

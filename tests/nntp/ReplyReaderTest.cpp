@@ -7,22 +7,11 @@
 #include <deque>
 
 #include "nntp/CReplyReader.h"
+#include "tests/support/ChunkSource.h"
 
 namespace {
 
 using Status = CReplyReader::Status;
-
-// Hands out the chunks one per receive, then says that the connection ended.
-CReplyReader::ReceiveFunction FromChunks(std::deque<std::string> chunks) {
-    return [chunks = std::move(chunks)](std::string& pending) mutable {
-        if (chunks.empty()) {
-            return false;
-        }
-        pending += chunks.front();
-        chunks.pop_front();
-        return true;
-    };
-}
 
 // Reads a status line, then a block after the codes that announce one (215, 22x), until the
 // stream ends; one entry per reply with its status.
@@ -52,13 +41,13 @@ const std::string STREAM =
     "111 20261207000000\r\n";
 
 TEST(ReplyReaderTest, EverySplitOfAStreamGivesTheSameReplies) {
-    CReplyReader whole(FromChunks({STREAM}));
+    CReplyReader whole(test::FromChunks({STREAM}));
     const std::vector<std::string> expected = ReadAll(whole);
     ASSERT_EQ(expected.size(), 7u);
     EXPECT_EQ(expected[2], "block 0 begin 644 x\r\n.dotted\r\n..\r\n\r\nplain\r\n");
     for (std::size_t cut = 1; cut < STREAM.size(); ++cut) {
         for (std::size_t second = cut + 1; second <= STREAM.size(); second += 7) {
-            CReplyReader split(FromChunks(
+            CReplyReader split(test::FromChunks(
                 {STREAM.substr(0, cut), STREAM.substr(cut, second - cut), STREAM.substr(second)}));
             ASSERT_EQ(ReadAll(split), expected) << "cut at " << cut << " and " << second;
         }
@@ -67,14 +56,14 @@ TEST(ReplyReaderTest, EverySplitOfAStreamGivesTheSameReplies) {
     for (const char c : STREAM) {
         bytes.emplace_back(1, c);
     }
-    CReplyReader byByte(FromChunks(bytes));
+    CReplyReader byByte(test::FromChunks(bytes));
     EXPECT_EQ(ReadAll(byByte), expected);
 }
 
 TEST(ReplyReaderTest, ALineEndArrivingAfterBufferedRepliesIsFound) {
     // Two whole replies and half of a third arrive in one receive; the rest of the third comes
     // later, after the buffer has been compacted under the search.
-    CReplyReader reader(FromChunks({"111 a\r\n111 b\r\n111 c", "\r\n", "111 d\r\n"}));
+    CReplyReader reader(test::FromChunks({"111 a\r\n111 b\r\n111 c", "\r\n", "111 d\r\n"}));
     std::string line;
     for (const char* expected : {"111 a\r\n", "111 b\r\n", "111 c\r\n", "111 d\r\n"}) {
         ASSERT_EQ(reader.ReadLine(line, 1000), Status::Complete);
@@ -98,7 +87,7 @@ TEST(ReplyReaderTest, EndsOfTheConnectionAndOversizedReplies) {
         {std::string(30, 'x') + "\r\nshort\r\n.\r\n", true, Status::TooLarge, ""},
     };
     for (const Case& c : cases) {
-        CReplyReader reader(FromChunks({c.stream}));
+        CReplyReader reader(test::FromChunks({c.stream}));
         std::string reply = "stale";
         const Status status = c.block ? reader.ReadBlock(reply, 20) : reader.ReadLine(reply, 20);
         EXPECT_EQ(status, c.status) << c.stream;
@@ -106,7 +95,7 @@ TEST(ReplyReaderTest, EndsOfTheConnectionAndOversizedReplies) {
     }
     // An oversized reply is read to its end: the next one comes out whole.
     CReplyReader reader(
-        FromChunks({std::string(50, 'y'), std::string(50, 'y') + "\r\n", "205 bye\r\n"}));
+        test::FromChunks({std::string(50, 'y'), std::string(50, 'y') + "\r\n", "205 bye\r\n"}));
     std::string reply;
     EXPECT_EQ(reader.ReadLine(reply, 20), Status::TooLarge);
     EXPECT_EQ(reader.ReadLine(reply, 20), Status::Complete);
