@@ -103,7 +103,11 @@ void KeepUnreadableFile(int readError) {
     const std::string name(CONFIG_FILE_NAME);
     int renameError = 0;
     for (unsigned number = 1; number <= BAD_NAME_LIMIT && renameError == 0; ++number) {
-        const std::string kept = name + ".bad" + (number > 1 ? "." + std::to_string(number) : "");
+        std::string kept = name + ".bad";
+        if (number > 1) {
+            kept += '.';
+            kept += std::to_string(number);
+        }
         switch (platform::RenameNoReplace(name, kept)) {
             case platform::RenameResult::Renamed:
                 platform::ShowErrorBox(name + " could not be read (" + why + "). It was kept as " +
