@@ -18,6 +18,16 @@ void CDisplayGate::ShowErrorBox(const std::string& text) {
     platform::ShowErrorBox(text);
 }
 
+bool CDisplayGate::AskQuestion(const std::string& text) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_display == nullptr) {
+            return false;
+        }
+    }
+    return platform::AskQuestion(text);
+}
+
 void CDisplayGate::SetEditText(int control, const std::string& text) {
     std::lock_guard lock(m_mutex);
     if (m_display != nullptr) {

@@ -16,8 +16,10 @@ public:
     // that is waiting for the calling thread, or the two would wait for each other.
     void Detach();
 
-    // The worker's message boxes, shown only while the window is attached.
+    // The worker's message boxes and questions, shown only while the window is attached; a
+    // question not asked is answered No.
     void ShowErrorBox(const std::string& text);
+    bool AskQuestion(const std::string& text);
 
     void SetEditText(int control, const std::string& text) override;
     void SetProgress(int control, std::int64_t low, std::int64_t high, int step,

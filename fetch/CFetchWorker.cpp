@@ -4,6 +4,7 @@
 
 #include "fetch/CArticleFile.h"
 #include "fetch/FetchThread.h"
+#include "platform/Secret.h"
 
 CFetchWorker::CFetchWorker(CFetchDisplay& display)
     : m_threadArg(std::make_shared<ThreadArg>(display)) {}
@@ -31,7 +32,12 @@ bool CFetchWorker::StartThread() {
     return true;
 }
 
-void CFetchWorker::OnStart() {
+void CFetchWorker::OnStart(const std::string& password) {
+    {
+        std::lock_guard lock(m_threadArg->passwordMutex);
+        platform::WipeSecret(m_threadArg->password);
+        m_threadArg->password = password;
+    }
     m_threadArg->stop.Reset();
     m_threadArg->server.ClearCancel();
     m_threadArg->startEvent.Set();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "fetch/CFetchDisplay.h"
@@ -27,7 +28,8 @@ public:
     bool IsThreadStarted() const { return m_thread.joinable(); }
 
     // Start: clears the stop flag and asks for a run; a run under way is followed by one more.
-    void OnStart();
+    // The password (for a server that wants a log-in) is the next run's alone.
+    void OnStart(const std::string& password = {});
     // Stop: cuts the exchange under way (a look-up, a connect, a read) and the wait before a
     // reconnect; the worker then ends the run before its next group or article.
     void OnStop();

@@ -72,6 +72,12 @@ std::string CRunStatus::Totals() const {
 }
 
 void CRunStatus::Finish(Outcome outcome, const std::string& failure) {
-    const char* word = outcome == Outcome::Done ? "Done" : "Stopped";
-    Show((outcome == Outcome::Failed ? failure : std::string(word)) + ": " + Totals());
+    std::string ending = outcome == Outcome::Done      ? "Done"
+                         : outcome == Outcome::Stopped ? "Stopped"
+                                                       : failure;
+    // A message that is a sentence of its own loses its full stop before the totals.
+    if (ending.ends_with('.')) {
+        ending.pop_back();
+    }
+    Show(ending + ": " + Totals());
 }

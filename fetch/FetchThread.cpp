@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
+#include "config/ServerSettings.h"
 #include "decode/UUDecoder.h"
 #include "fetch/CArticleFile.h"
 #include "fetch/CRunStatus.h"
 #include "fetch/ControlIds.h"
 #include "platform/Console.h"
+#include "platform/Secret.h"
 
 namespace {
 
@@ -57,12 +59,20 @@ std::unique_ptr<CNewsMessage> ReadArticle(ThreadArg& arg, std::uint64_t number, 
 
 enum class Reconnect { Resumed, Stopped, Failed };
 
+// True when trying again cannot help: the server refused the password, or the connection cannot
+// be made secure. A server that refuses connections for now (482, 502) may take one later.
+bool IsFinal(const CNewsServer::Failure& failure) {
+    return failure.kind != CNewsServer::Failure::Kind::None &&
+           failure.kind != CNewsServer::Failure::Kind::Refused;
+}
+
 // Wins the connection back after it was lost while fetching the group: waits, connects and
 // selects the group again, up to the tries that are left. `tries` counts the tries since an
 // article last got through, so a server that drops the connection at the same article every
-// time is given up after three, not tried for ever.
+// time is given up after three, not tried for ever. A failure that a retry cannot mend (a wrong
+// password) ends the tries at once; `why` then holds its message.
 Reconnect ReconnectToGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, int& tries,
-                           std::unique_ptr<CNewsGroup>& group) {
+                           std::unique_ptr<CNewsGroup>& group, std::string& why) {
     while (tries < RECONNECT_TRIES) {
         const std::chrono::seconds delay = RECONNECT_DELAYS[tries];
         ++tries;
@@ -76,6 +86,13 @@ Reconnect ReconnectToGroup(ThreadArg& arg, CRunStatus& status, const std::string
         if (StopRequested(arg)) {
             return Reconnect::Stopped;
         }
+        if (IsFinal(arg.server.LastFailure())) {
+            why = arg.server.LastFailure().text;
+            break;
+        }
+    }
+    if (why.empty() && arg.server.LastFailure().kind == CNewsServer::Failure::Kind::Refused) {
+        why = arg.server.LastFailure().text;
     }
     return Reconnect::Failed;
 }
@@ -85,7 +102,7 @@ enum class GroupEnd { Done, Stopped, Lost };
 // Every article of one group, first to last inclusive. A lost connection is won back and the
 // group resumed at the article that was under way.
 GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, const std::string& name,
-                            const CNewsGroup& group, int& tries) {
+                            const CNewsGroup& group, int& tries, std::string& why) {
     const std::uint64_t first = static_cast<std::uint32_t>(group.first);
     const std::uint64_t last = static_cast<std::uint32_t>(group.last);
     const std::uint64_t count = last >= first ? last - first + 1 : 0;
@@ -107,7 +124,7 @@ GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, const std::strin
                 return GroupEnd::Stopped;
             }
             std::unique_ptr<CNewsGroup> reopened;
-            switch (ReconnectToGroup(arg, status, name, tries, reopened)) {
+            switch (ReconnectToGroup(arg, status, name, tries, reopened, why)) {
                 case Reconnect::Resumed:
                     continue;  // the same article once more
                 case Reconnect::Stopped:
@@ -149,7 +166,7 @@ enum class Opened { Yes, Refused, Stopped, Lost };
 // Selects the group; when the connection turns out to be lost, wins it back first. `connected`
 // says whether the run ever had a connection: without one every group is simply refused.
 Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bool connected,
-                 int& tries, std::unique_ptr<CNewsGroup>& group) {
+                 int& tries, std::unique_ptr<CNewsGroup>& group, std::string& why) {
     const bool hadConnection = connected && !arg.server.ConnectionLost();
     if (arg.server.Open(name, group)) {
         return Opened::Yes;
@@ -160,7 +177,7 @@ Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bo
     if (!hadConnection || !arg.server.ConnectionLost()) {
         return Opened::Refused;
     }
-    switch (ReconnectToGroup(arg, status, name, tries, group)) {
+    switch (ReconnectToGroup(arg, status, name, tries, group, why)) {
         case Reconnect::Resumed:
             return Opened::Yes;
         case Reconnect::Stopped:
@@ -175,6 +192,63 @@ Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bo
 void EndEarly(ThreadArg& arg, CRunStatus& status, const std::string& message) {
     arg.dlg.ShowErrorBox(message);
     status.Show(message);
+}
+
+// Sets the session up from the server line and the connection settings, with the password of
+// this run. False, after the message, when the settings cannot be read.
+bool ConfigureSession(ThreadArg& arg, CRunStatus& status, const std::string& serverLine,
+                      CServerAddress& address) {
+    std::string password;
+    {
+        std::lock_guard lock(arg.passwordMutex);
+        password.swap(arg.password);
+    }
+    CServerSettings settings;
+    std::string error;
+    if (!ReadServerSettings(settings, error)) {
+        platform::WipeSecret(password);
+        EndEarly(arg, status, error);
+        return false;
+    }
+    address = ParseServerLine(serverLine, settings);
+    arg.server.SetHost(address.HostAndPort());
+    arg.server.SetSecurity(address.security);
+    arg.server.SetCredentials(settings.user, password, settings.allowUnencrypted);
+    platform::WipeSecret(password);
+    const auto trusted = settings.trusted.find(address.HostAndPort());
+    arg.server.SetTrustedFingerprint(trusted != settings.trusted.end() ? trusted->second : "");
+    return true;
+}
+
+// Connects; a certificate that does not verify is put to the user, and trusted for the server
+// from now on (and this connection tried again) when the user says so. A failure beyond the
+// network is shown and left in `failure`.
+bool ConnectToServer(ThreadArg& arg, const CServerAddress& address, std::string& failure) {
+    if (arg.server.Connect()) {
+        return true;
+    }
+    const CNewsServer::Failure refused = arg.server.LastFailure();
+    if (refused.kind == CNewsServer::Failure::Kind::Certificate && !StopRequested(arg)) {
+        const std::string& server = arg.server.GetHost();
+        if (arg.dlg.AskQuestion(refused.text + "\n\nTrust this certificate for " + server + "?")) {
+            std::string error;
+            if (!TrustCertificate(address.HostAndPort(), refused.fingerprint, error)) {
+                arg.dlg.ShowErrorBox(error);
+            }
+            arg.server.SetTrustedFingerprint(refused.fingerprint);
+            if (arg.server.Connect()) {
+                return true;
+            }
+        }
+    }
+    const CNewsServer::Failure& last = arg.server.LastFailure();
+    if (last.kind != CNewsServer::Failure::Kind::None) {
+        failure = last.text;
+        if (last.kind != CNewsServer::Failure::Kind::Certificate && !StopRequested(arg)) {
+            arg.dlg.ShowErrorBox(failure);
+        }
+    }
+    return false;
 }
 
 void Run(ThreadArg& arg, CRunStatus& status) {
@@ -192,15 +266,20 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         EndEarly(arg, status, "No news server specified");
         return;
     }
-    arg.server.SetHost(newsServer);
+    CServerAddress address;
+    if (!ConfigureSession(arg, status, newsServer, address)) {
+        return;
+    }
     const std::string& host = arg.server.GetHost();
     const std::int64_t groupCount = static_cast<std::int64_t>(newsGroups.size());
     arg.dlg.SetProgress(IDC_OVERALL_PROGRESS, 0, groupCount, 1, 0);
     arg.dlg.SetEditText(IDC_PICTURE_COUNTER, Counter(0, 0));
     status.Connecting(host);
     std::string failure;
-    const bool connected = arg.server.Connect();
-    if (!connected) {
+    const bool connected = ConnectToServer(arg, address, failure);
+    // Securing the connection or logging in failed: the groups would only fail one by one.
+    const bool refused = !connected && !failure.empty();
+    if (!connected && !refused) {
         failure = "Couldn't connect to " + host;
         // The run goes on: each group then fails to open and says so. A connect that Stop
         // ended needs no box: the run ends at once.
@@ -213,7 +292,7 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     std::filesystem::create_directory(CArticleFile::FOLDER, ignored);
     CRunStatus::Outcome outcome = CRunStatus::Outcome::Done;
     int tries = 0;
-    for (std::size_t i = 0; i < newsGroups.size(); ++i) {
+    for (std::size_t i = 0; i < newsGroups.size() && !refused; ++i) {
         if (StopRequested(arg)) {
             outcome = CRunStatus::Outcome::Stopped;
             break;
@@ -226,8 +305,19 @@ void Run(ThreadArg& arg, CRunStatus& status) {
             continue;
         }
         std::unique_ptr<CNewsGroup> group;
-        const Opened opened = OpenGroup(arg, status, name, connected, tries, group);
+        std::string why;
+        const Opened opened = OpenGroup(arg, status, name, connected, tries, group, why);
         if (opened == Opened::Refused) {
+            const CNewsServer::Failure& login = arg.server.LastFailure();
+            if (IsFinal(login) && login.kind != CNewsServer::Failure::Kind::AuthenticationNeeded) {
+                // The log-in that the server asked for failed: so would every other group's.
+                failure = login.text;
+                arg.dlg.ShowErrorBox(failure);
+                break;
+            }
+            if (login.kind == CNewsServer::Failure::Kind::AuthenticationNeeded) {
+                failure = login.text;
+            }
             arg.dlg.ShowErrorBox("Open failed for newsgroup '" + name + "'");
             continue;
         }
@@ -239,13 +329,14 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         if (opened == Opened::Yes) {
             std::filesystem::create_directories(std::filesystem::path("images") / name, ignored);
             arg.dlg.SetEditText(IDC_GROUP_NAME, name);
-            end = FetchGroupArticles(arg, status, name, *group, tries);
+            end = FetchGroupArticles(arg, status, name, *group, tries, why);
             group.reset();
         }
         if (end == GroupEnd::Lost) {
             // The counters keep showing how far the run got.
             outcome = CRunStatus::Outcome::Failed;
-            failure = "Lost the connection to " + host + " while fetching " + name;
+            failure =
+                why.empty() ? "Lost the connection to " + host + " while fetching " + name : why;
             arg.dlg.ShowErrorBox(failure);
             break;
         }
@@ -259,6 +350,8 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         status.GroupDone();
     }
     arg.server.Disconnect();
+    // The password stays no longer than the run.
+    arg.server.SetCredentials({}, {}, false);
     if (outcome == CRunStatus::Outcome::Done && !failure.empty()) {
         outcome = CRunStatus::Outcome::Failed;
     }

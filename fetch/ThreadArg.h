@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "fetch/CDisplayGate.h"
 #include "nntp/CNewsServer.h"
@@ -23,6 +24,11 @@ struct ThreadArg {
     // The stop flag: set by Stop (and Exit), reset by Start. The worker tests it before each
     // group and each article, and a wait between reconnects ends when it is set.
     platform::ManualResetEvent stop;
+
+    // The password for the next run, handed over by Start; the run takes it, gives it to the
+    // session, and wipes its own copy.
+    std::mutex passwordMutex;
+    std::string password;
 
     // How many runs have ended, and whether the thread has: for the window's bounded exit wait,
     // for tests and for the benchmark front.

@@ -1,21 +1,15 @@
 #include "nntp/CNewsServer.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
+#include "nntp/HostAndPort.h"
 #include "nntp/Split.h"
 #include "platform/Console.h"
+#include "platform/Secret.h"
 
 namespace {
-
-// Overwrites a secret before its memory goes back, in a way the compiler may not leave out.
-void WipeSecret(std::string& secret) {
-    OPENSSL_cleanse(secret.data(), secret.size());
-    secret.clear();
-}
 
 constexpr std::size_t RECEIVE_CHUNK = 256 * 1024;
 constexpr std::size_t GREETING_LOG_LIMIT = 2047;
@@ -55,47 +49,6 @@ std::int32_t DecimalValue(std::string_view text) {
     return static_cast<std::int32_t>(bits);
 }
 
-struct HostAndPort {
-    std::string host;
-    std::optional<int> port;
-};
-
-// "host", "host:port", "[v6-address]:port", "[v6-address]" or a bare IPv6 address.
-HostAndPort ParseHost(const std::string& text) {
-    const auto parsePort = [](std::string_view digits) -> std::optional<int> {
-        if (digits.empty() || digits.size() > 5 ||
-            !std::all_of(digits.begin(), digits.end(),
-                         [](char c) { return c >= '0' && c <= '9'; })) {
-            return std::nullopt;
-        }
-        const int port = std::stoi(std::string(digits));
-        return port >= 1 && port <= 65535 ? std::optional<int>(port) : std::nullopt;
-    };
-    if (!text.empty() && text.front() == '[') {
-        const std::size_t close = text.find(']');
-        if (close != std::string::npos) {
-            const std::string inner = text.substr(1, close - 1);
-            if (close + 1 == text.size()) {
-                return {inner, std::nullopt};
-            }
-            if (text[close + 1] == ':') {
-                if (const auto port = parsePort(std::string_view(text).substr(close + 2))) {
-                    return {inner, port};
-                }
-            }
-        }
-        return {text, std::nullopt};
-    }
-    const std::size_t colon = text.find(':');
-    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
-        return {text, std::nullopt};  // no port, or a bare IPv6 address
-    }
-    if (const auto port = parsePort(std::string_view(text).substr(colon + 1))) {
-        return {text.substr(0, colon), port};
-    }
-    return {text, std::nullopt};
-}
-
 }  // namespace
 
 CNewsServer::CNewsServer(const std::string& host_, int port_)
@@ -103,18 +56,18 @@ CNewsServer::CNewsServer(const std::string& host_, int port_)
       defaultPort(port_),
       receiveBuffer(RECEIVE_CHUNK),
       reader([this](std::string& pending) { return Receive(pending); }) {
-    const HostAndPort parsed = ParseHost(host_);
+    const HostAndPort parsed = ParseHostAndPort(host_);
     host = parsed.host;
     port = parsed.port.value_or(port_);
 }
 
 CNewsServer::~CNewsServer() {
-    WipeSecret(password);
+    platform::WipeSecret(password);
 }
 
 void CNewsServer::SetCredentials(const std::string& user_, const std::string& password_,
                                  bool allowUnencrypted_) {
-    WipeSecret(password);
+    platform::WipeSecret(password);
     user = user_;
     password = password_;
     allowUnencrypted = allowUnencrypted_;
@@ -126,7 +79,7 @@ void CNewsServer::Fail(Failure::Kind kind, std::string text) {
 }
 
 void CNewsServer::SetHost(const std::string& host_) {
-    const HostAndPort parsed = ParseHost(host_);
+    const HostAndPort parsed = ParseHostAndPort(host_);
     host = parsed.host;
     port = parsed.port.value_or(defaultPort);
 }
@@ -258,6 +211,14 @@ bool CNewsServer::Authenticate() {
     authenticating = true;
     std::string reply;
     bool exchanged = Exchange("AUTHINFO USER " + user, &reply, true);
+    if (exchanged && !lost && reply.starts_with("381") && password.empty()) {
+        authenticating = false;
+        Log(FN, "the server asks for a password, and none is set");
+        Fail(Failure::Kind::Credentials,
+             "The server asks for the password of " + user + ". Enter it in Configure.");
+        Drop();
+        return false;
+    }
     if (exchanged && reply.starts_with("381")) {
         exchanged = Exchange("AUTHINFO PASS ", &reply, true, password);
     }
@@ -289,6 +250,7 @@ void CNewsServer::Drop() {
 }
 
 bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool singleLine) {
+    failure = {};
     if (!connected) {
         Log("CNewsServer::DoCommand", "No connection open...");
         return false;
@@ -328,7 +290,7 @@ bool CNewsServer::Exchange(std::string_view command, std::string* reply, bool si
     line.reserve(command.size() + secret.size() + 2);
     line.append(command).append(secret).append("\r\n");
     const bool sent = sock.SendAll(line, readTimeout);
-    WipeSecret(line);
+    platform::WipeSecret(line);
     if (!sent) {
         lost = true;
         Log("CNewsServer::DoCommand", "Couldn't write to socket...");

@@ -21,6 +21,7 @@
 #include "nntp/CNewsGroup.h"
 #include "nntp/CNewsMessage.h"
 #include "nntp/CReplyReader.h"
+#include "nntp/ConnectionSecurity.h"
 #include "platform/TcpConnection.h"
 
 class CNewsServer {
@@ -29,12 +30,7 @@ public:
     // Implicit TLS (RFC 8143).
     static constexpr int NNTPS_PORT = 563;
 
-    // How the connection is protected.
-    enum class Security {
-        None,      // plain text
-        Tls,       // TLS from the first byte (RFC 8143)
-        StartTls,  // plain, then STARTTLS before anything else is said (RFC 4642)
-    };
+    using Security = ConnectionSecurity;
 
     // Why connecting (or authenticating when a command asked for it) failed, beyond the network
     // itself: what the user is to be told, and for a refused certificate what to offer to trust.
@@ -82,8 +78,8 @@ public:
     // A certificate, by its SHA-256 fingerprint, that the user chose to trust for this server
     // although it does not verify; empty for none.
     void SetTrustedFingerprint(const std::string& fingerprint) { trustedFingerprint = fingerprint; }
-    // Why the last Connect, or the authentication a command asked for, failed; kind None when it
-    // did not, or when only the network failed.
+    // Why the last Connect or command failed beyond the network (securing the connection,
+    // logging in, or the log-in a command asked for); kind None when nothing did.
     const Failure& LastFailure() const { return failure; }
     // Connects to the host (each of its addresses in turn) and reads the greeting, whatever it
     // says; with TLS, STARTTLS or a user name set, also secures the connection and logs in, and

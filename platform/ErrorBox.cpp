@@ -17,6 +17,11 @@ std::function<void(const std::string&)>& Handler() {
     return handler;
 }
 
+std::function<bool(const std::string&)>& QuestionHandler() {
+    static std::function<bool(const std::string&)> handler;
+    return handler;
+}
+
 }  // namespace
 
 void ShowErrorBox(const std::string& text) {
@@ -37,6 +42,24 @@ void ShowErrorBox(const std::string& text) {
 void SetErrorBoxHandler(std::function<void(const std::string&)> handler) {
     std::lock_guard lock(HandlerMutex());
     Handler() = std::move(handler);
+}
+
+bool AskQuestion(const std::string& text) {
+    std::function<bool(const std::string&)> handler;
+    {
+        std::lock_guard lock(HandlerMutex());
+        handler = QuestionHandler();
+    }
+    if (handler) {
+        return handler(text);
+    }
+    std::fprintf(stderr, "QUESTION (answered No): %s\n", text.c_str());
+    return false;
+}
+
+void SetQuestionHandler(std::function<bool(const std::string&)> handler) {
+    std::lock_guard lock(HandlerMutex());
+    QuestionHandler() = std::move(handler);
 }
 
 }  // namespace platform

@@ -2,7 +2,9 @@
 // It writes a zarvo.cfg into the folder given as the program folder, presses Start, waits until
 // the run is over and presses Exit. Message boxes go to standard error and return at once.
 //
-// Usage: fetchbench --server HOST[:PORT] --group NAME [--group NAME ...] --folder DIR
+// Usage: fetchbench --server [nntps://]HOST[:PORT] --group NAME [--group NAME ...] --folder DIR
+//                   [--user NAME --password-file FILE [--allow-unencrypted]]
+//                   [--trust-fingerprint SHA256]
 // Its bytes and MB/s count the pictures decoded (minclient counts the articles received).
 
 #include <sys/resource.h>
@@ -16,9 +18,12 @@
 #include <vector>
 
 #include "config/ConfigFile.h"
+#include "config/PasswordFile.h"
+#include "config/ServerSettings.h"
 #include "fetch/CFetchWorker.h"
 #include "fetch/ControlIds.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Secret.h"
 
 namespace {
 
@@ -61,26 +66,57 @@ int main(int argc, char** argv) {
     std::string server;
     std::string folder;
     std::vector<std::string> groups;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    std::string passwordFile;
+    std::string fingerprint;
+    CServerSettings settings;
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--allow-unencrypted") {
+            settings.allowUnencrypted = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            break;
+        }
+        const std::string value = argv[++i];
         if (option == "--server") {
-            server = argv[i + 1];
+            server = value;
         } else if (option == "--group") {
-            groups.emplace_back(argv[i + 1]);
+            groups.push_back(value);
         } else if (option == "--folder") {
-            folder = argv[i + 1];
+            folder = value;
+        } else if (option == "--user") {
+            settings.user = value;
+        } else if (option == "--password-file") {
+            passwordFile = std::filesystem::absolute(value).string();
+        } else if (option == "--trust-fingerprint") {
+            fingerprint = value;
         }
     }
     if (server.empty() || folder.empty() || groups.empty()) {
         std::fprintf(stderr,
-                     "usage: fetchbench --server HOST[:PORT] --group NAME [--group NAME ...] "
-                     "--folder DIR\n");
+                     "usage: fetchbench --server [nntps://]HOST[:PORT] --group NAME "
+                     "[--group NAME ...] --folder DIR [--user NAME --password-file FILE "
+                     "[--allow-unencrypted]] [--trust-fingerprint SHA256]\n");
+        return 2;
+    }
+    std::string password;
+    std::string error;
+    if (!passwordFile.empty() && !ReadPasswordFile(passwordFile, password, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
     std::filesystem::create_directories(std::filesystem::path(folder) / "images");
     std::filesystem::current_path(folder);
     platform::SetProgramFolder(std::filesystem::current_path().string());
     WriteConfigFile(server, groups, {});
+    if (!fingerprint.empty()) {
+        settings.trusted[ParseServerLine(server, settings).HostAndPort()] = fingerprint;
+    }
+    if (!WriteServerSettings(settings, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
 
     CCountingDisplay display;
     CFetchWorker worker(display);
@@ -89,7 +125,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto start = std::chrono::steady_clock::now();
-    worker.OnStart();
+    worker.OnStart(password);
+    platform::WipeSecret(password);
     worker.WaitForRuns(1, std::chrono::hours{24});
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "config/ConfigFile.h"
+#include "config/ServerSettings.h"
 #include "fetch/CFetchWorker.h"
 #include "fetch/ControlIds.h"
 #include "platform/ProgramFolder.h"
@@ -16,6 +17,7 @@
 #include "tests/support/NewsSpool.h"
 #include "tests/support/ScriptedNntpServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificate.h"
 #include "tests/support/UUEncode.h"
 
 namespace {
@@ -334,6 +336,77 @@ TEST_F(FetchWorkerTest, ExitDuringARunEndsItAtOnceAndLeavesTheWindowAlone) {
     EXPECT_EQ(display.Calls().size(), calls);
     EXPECT_EQ(worker.RunsDone(), 1u);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(FetchWorkerTest, AWrongPasswordEndsTheRunWithOneMessageAfterOneAttempt) {
+    spool.AddGroup("g", 1, 1);
+    server.On("AUTHINFO USER zarvo", ScriptedReply::Text("381 more\r\n"));
+    server.On("AUTHINFO PASS pa55-w0rd", ScriptedReply::Text("481 no\r\n"));
+    Configure(server.Address(), {"g", "h"});
+    test::WriteFile(SETTINGS_FILE_NAME, "user=zarvo\nallow-unencrypted-password=1\n");
+    worker.OnStart("pa55-w0rd");
+    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_THAT(boxes.Texts(), ElementsAre("The server refused the user name or password."));
+    EXPECT_THAT(server.Commands(), ElementsAre("AUTHINFO USER zarvo", "AUTHINFO PASS pa55-w0rd"));
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_THAT(display.StatusTexts().back(),
+                ::testing::StartsWith("The server refused the user name or password: 0 groups"));
+    EXPECT_THAT(console.Text(), Not(::testing::HasSubstr("pa55-w0rd")));
+    // The password was that run's alone: without one, none is sent.
+    Run();
+    EXPECT_EQ(server.Commands().back(), "AUTHINFO USER zarvo");
+    EXPECT_EQ(boxes.Texts().back(),
+              "The server asks for the password of zarvo. Enter it in Configure.");
+}
+
+TEST_F(FetchWorkerTest, AWrongPasswordWhileWinningAConnectionBackIsNotTriedAgain) {
+    spool.AddGroup("g", 1, 3);
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        spool.AddArticle("g", n, "text\r\n");
+    }
+    int logIns = 0;
+    server.SetHandler([&, answer = spool.Handler()](const std::string& command) {
+        if (command == "AUTHINFO USER zarvo") {
+            return ScriptedReply::Text(logIns++ == 0 ? "281 welcome\r\n" : "481 no more\r\n");
+        }
+        if (command == "BODY 2") {
+            return ScriptedReply::CloseAfter("");
+        }
+        return answer(command);
+    });
+    Configure(server.Address(), {"g"});
+    test::WriteFile(SETTINGS_FILE_NAME, "user=zarvo\nallow-unencrypted-password=1\n");
+    worker.OnStart("pw");
+    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_THAT(boxes.Texts(), ElementsAre("The server refused the user name or password."));
+    EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER), ElementsAre("1 / 3"));
+}
+
+TEST_F(FetchWorkerTest, ACertificateIsTrustedOnlyWhenTheUserSaysSoAndThenForGood) {
+    const test::TestCertificate certificate;
+    server.UseTls(test::ScriptedNntpServer::Tls::Implicit, certificate);
+    spool.AddGroup("g", 1, 1);
+    spool.AddArticle("g", 1, PictureArticle("a.jpg", "picture"));
+    Configure("nntps://" + server.Address(), {"g"});
+    Run();
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    const std::string question = boxes.Texts().front();
+    EXPECT_THAT(question, ::testing::StartsWith("? Zarvo did not connect to 127.0.0.1: its "
+                                                "certificate is self-signed"));
+    EXPECT_THAT(question, ::testing::HasSubstr(certificate.Fingerprint()));
+    EXPECT_THAT(question, ::testing::EndsWith("\n\nTrust this certificate for 127.0.0.1?"));
+    EXPECT_THAT(server.Commands(), IsEmpty());
+    EXPECT_THAT(display.Pictures(), IsEmpty());
+    // Yes: kept for this server, and this very run goes on.
+    boxes.AnswerQuestions(true);
+    Run();
+    EXPECT_EQ(display.Pictures().size(), 1u);
+    EXPECT_THAT(test::ReadFile(SETTINGS_FILE_NAME),
+                ::testing::HasSubstr("trust=127.0.0.1:" + std::to_string(server.Port()) + " " +
+                                     certificate.Fingerprint()));
+    Run();
+    EXPECT_EQ(boxes.Texts().size(), 2u);  // not asked again
 }
 
 TEST_F(FetchWorkerTest, LeftoverArticleFilesOfEndedProcessesAreRemovedAtStart) {

@@ -66,10 +66,21 @@ ErrorBoxRecorder::ErrorBoxRecorder() {
         std::lock_guard lock(m_mutex);
         m_texts.push_back(text);
     });
+    platform::SetQuestionHandler([this](const std::string& text) {
+        std::lock_guard lock(m_mutex);
+        m_texts.push_back("? " + text);
+        return m_answer;
+    });
 }
 
 ErrorBoxRecorder::~ErrorBoxRecorder() {
     platform::SetErrorBoxHandler({});
+    platform::SetQuestionHandler({});
+}
+
+void ErrorBoxRecorder::AnswerQuestions(bool yes) {
+    std::lock_guard lock(m_mutex);
+    m_answer = yes;
 }
 
 std::vector<std::string> ErrorBoxRecorder::Texts() const {

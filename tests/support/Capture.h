@@ -23,15 +23,18 @@ private:
     std::string m_text;
 };
 
+// Records the error boxes and the questions (as "? <text>"); questions get the answer set.
 class ErrorBoxRecorder {
 public:
     ErrorBoxRecorder();
     ~ErrorBoxRecorder();
     std::vector<std::string> Texts() const;
+    void AnswerQuestions(bool yes);
 
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_texts;
+    bool m_answer = false;
 };
 
 }  // namespace test
