@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t RECEIVE_CHUNK = 256 * 1024;
 constexpr std::size_t GREETING_LOG_LIMIT = 2047;
 
 // A reply used as text stops at its first zero byte.
@@ -54,8 +53,7 @@ std::int32_t DecimalValue(std::string_view text) {
 CNewsServer::CNewsServer(const std::string& host_, int port_)
     : port(port_),
       defaultPort(port_),
-      receiveBuffer(RECEIVE_CHUNK),
-      reader([this](std::string& pending) { return Receive(pending); }) {
+      reader([this](std::span<char> room) { return Receive(room); }) {
     const HostAndPort parsed = ParseHostAndPort(host_);
     host = parsed.host;
     port = parsed.port.value_or(port_);
@@ -314,12 +312,11 @@ bool CNewsServer::Exchange(std::string_view command, std::string* reply, bool si
     return true;
 }
 
-bool CNewsServer::Receive(std::string& pending) {
-    const platform::TcpConnection::ReceiveResult result = sock.Receive(receiveBuffer, readTimeout);
+std::size_t CNewsServer::Receive(std::span<char> room) {
+    const platform::TcpConnection::ReceiveResult result = sock.Receive(room, readTimeout);
     switch (result.status) {
         case platform::TcpConnection::ReceiveStatus::Data:
-            pending.append(receiveBuffer.data(), result.count);
-            return true;
+            return result.count;
         case platform::TcpConnection::ReceiveStatus::TimedOut:
             // A server that stays silent this long is treated as gone, for this read and every
             // later one, so that a dead server cannot cost a time-out per command.
@@ -329,7 +326,7 @@ bool CNewsServer::Receive(std::string& pending) {
             break;
     }
     lost = true;
-    return false;
+    return 0;
 }
 
 bool CNewsServer::ReadLine(std::string* reply) {

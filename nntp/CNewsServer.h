@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,8 +131,8 @@ public:
     bool IsConnected() const { return connected; }
 
 private:
-    // The reply reader's source: appends what arrives; false once the connection has ended.
-    bool Receive(std::string& pending);
+    // The reply reader's source: receives into the room; 0 once the connection has ended.
+    std::size_t Receive(std::span<char> room);
     // Sends the command (followed by `secret`, which is wiped from the send buffer afterwards)
     // and reads its reply, as DoCommand does, without its checks and without answering a 480.
     bool Exchange(std::string_view command, std::string* reply, bool singleLine,
@@ -170,7 +171,6 @@ private:
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
     std::size_t maxReplySize = MAX_REPLY_SIZE;
 
-    std::vector<char> receiveBuffer;
     // Cuts what arrives into replies and keeps what follows the current one for the next read.
     CReplyReader reader;
 };

@@ -1,21 +1,24 @@
 #include "nntp/CReplyReader.h"
 
 #include <algorithm>
-
-std::string_view CReplyReader::Rest() const {
-    return std::string_view(m_pending).substr(m_start);
-}
+#include <cstring>
 
 void CReplyReader::Consume(std::size_t end) {
     m_start = end;
-    if (m_start == m_pending.size()) {
-        m_pending.clear();
+    if (m_start == m_size) {
         m_start = 0;
+        m_size = 0;
     }
 }
 
 void CReplyReader::Clear() {
-    m_pending.clear();
+    m_start = 0;
+    m_size = 0;
+}
+
+void CReplyReader::KeepLastByte() {
+    m_buffer[0] = m_buffer[m_size - 1];
+    m_size = 1;
     m_start = 0;
 }
 
@@ -23,11 +26,24 @@ bool CReplyReader::ReceiveMore() {
     // Drop what has been handed out once it makes up most of the buffer, so that the buffer
     // stays about as large as one reply. Every position the readers keep is counted from
     // m_start, so this moves nothing under them.
-    if (m_start > 0 && m_start * 2 >= m_pending.size()) {
-        m_pending.erase(0, m_start);
+    if (m_start > 0 && m_start * 2 >= m_size) {
+        std::memmove(m_buffer.get(), m_buffer.get() + m_start, m_size - m_start);
+        m_size -= m_start;
         m_start = 0;
     }
-    return m_receive(m_pending);
+    if (m_capacity - m_size < m_receiveSize) {
+        // Not zero-filled: every byte is written by a receive before it is read.
+        const std::size_t capacity = std::max(m_capacity * 2, m_size + m_receiveSize);
+        std::unique_ptr<char[]> larger = std::make_unique_for_overwrite<char[]>(capacity);
+        if (m_size > 0) {
+            std::memcpy(larger.get(), m_buffer.get(), m_size);
+        }
+        m_buffer = std::move(larger);
+        m_capacity = capacity;
+    }
+    const std::size_t received = m_receive(std::span<char>(m_buffer.get() + m_size, m_receiveSize));
+    m_size += std::min(received, m_receiveSize);
+    return received > 0;
 }
 
 CReplyReader::Status CReplyReader::ReadLine(std::string& reply, std::size_t maxSize) {
@@ -53,8 +69,7 @@ CReplyReader::Status CReplyReader::ReadLine(std::string& reply, std::size_t maxS
             // Too long to be a status line: drop it but keep reading to its end, so that the
             // next reply still starts where it should. The last byte stays: it may be the CR.
             overflowed = true;
-            m_pending.erase(0, m_pending.size() - 1);
-            m_start = 0;
+            KeepLastByte();
             searchFrom = 0;
         }
         if (!ReceiveMore()) {
@@ -124,9 +139,8 @@ CReplyReader::Status CReplyReader::ReadBlock(std::string& reply, std::size_t max
             overflowed = true;
             std::string().swap(reply);
             // Keep a final CR, which may be the first half of the line's end.
-            m_pending.erase(0, m_pending.size() - 1);
-            m_start = 0;
-            insideDroppedLine = m_pending != "\r";
+            KeepLastByte();
+            insideDroppedLine = Rest() != "\r";
         }
         if (!ReceiveMore()) {
             // The connection ended inside the block: what came is handed out, but the block is

@@ -15,6 +15,8 @@
 namespace {
 
 constexpr std::size_t MAX_REPLY = 64;
+// Small, so that receives fill the buffer and it has to grow and move its bytes.
+constexpr std::size_t RECEIVE_SIZE = 96;
 
 // Reads replies as the session does: a status line, and a block after one that announces it,
 // until the connection ends. The input's first bytes say which codes announce a block, so that
@@ -52,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string stream = input.ConsumeRemainingBytesAsString();
 
-    CReplyReader whole(test::FromChunks({stream}));
+    CReplyReader whole(test::FromChunks({stream}), RECEIVE_SIZE);
     const std::vector<std::string> expected = ReadAll(whole, blockDigit);
 
     std::deque<std::string> chunks;
@@ -62,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         chunks.push_back(stream.substr(at, length));
         at += length;
     }
-    CReplyReader split(test::FromChunks(std::move(chunks)));
+    CReplyReader split(test::FromChunks(std::move(chunks)), RECEIVE_SIZE);
     if (ReadAll(split, blockDigit) != expected) {
         __builtin_trap();
     }

@@ -58,6 +58,9 @@ TEST(ReplyReaderTest, EverySplitOfAStreamGivesTheSameReplies) {
     }
     CReplyReader byByte(test::FromChunks(bytes));
     EXPECT_EQ(ReadAll(byByte), expected);
+    // Receives smaller than a line: the buffer grows and moves its bytes under the readers.
+    CReplyReader smallReceives(test::FromChunks({STREAM}), 7);
+    EXPECT_EQ(ReadAll(smallReceives), expected);
 }
 
 TEST(ReplyReaderTest, ALineEndArrivingAfterBufferedRepliesIsFound) {
