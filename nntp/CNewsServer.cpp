@@ -1,5 +1,7 @@
 #include "nntp/CNewsServer.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -8,6 +10,12 @@
 #include "platform/Console.h"
 
 namespace {
+
+// Overwrites a secret before its memory goes back, in a way the compiler may not leave out.
+void WipeSecret(std::string& secret) {
+    OPENSSL_cleanse(secret.data(), secret.size());
+    secret.clear();
+}
 
 constexpr std::size_t RECEIVE_CHUNK = 256 * 1024;
 constexpr std::size_t GREETING_LOG_LIMIT = 2047;
@@ -100,7 +108,22 @@ CNewsServer::CNewsServer(const std::string& host_, int port_)
     port = parsed.port.value_or(port_);
 }
 
-CNewsServer::~CNewsServer() = default;
+CNewsServer::~CNewsServer() {
+    WipeSecret(password);
+}
+
+void CNewsServer::SetCredentials(const std::string& user_, const std::string& password_,
+                                 bool allowUnencrypted_) {
+    WipeSecret(password);
+    user = user_;
+    password = password_;
+    allowUnencrypted = allowUnencrypted_;
+}
+
+void CNewsServer::Fail(Failure::Kind kind, std::string text) {
+    failure.kind = kind;
+    failure.text = std::move(text);
+}
 
 void CNewsServer::SetHost(const std::string& host_) {
     const HostAndPort parsed = ParseHost(host_);
@@ -114,6 +137,7 @@ bool CNewsServer::Init() {
 }
 
 bool CNewsServer::Connect() {
+    failure = {};
     // Until a connection is made there is none to use.
     lost = true;
     const std::vector<platform::TcpConnection::Address> addresses =
@@ -137,6 +161,9 @@ bool CNewsServer::Connect() {
             continue;
         }
         lost = false;
+        if (security == Security::Tls && !StartTls()) {
+            return false;
+        }
         std::string greeting;
         if (ReadLine(&greeting)) {
             std::string_view text = AsText(greeting);
@@ -147,12 +174,118 @@ bool CNewsServer::Connect() {
                 "Server says '" + std::string(text.substr(0, GREETING_LOG_LIMIT)) + "'");
         }
         connected = true;
-        return true;
+        if (lost) {
+            return true;  // the greeting never came; the caller finds the connection gone
+        }
+        if (security == Security::StartTls && !StartTlsOnPlainConnection()) {
+            return false;
+        }
+        return user.empty() || Authenticate();
     }
     sock.Close();
     Log("CNewsServer::Connect",
         madeSocket ? "connect failed ()" : "Couldn't create the socket... ()");
     return false;
+}
+
+bool CNewsServer::StartTls() {
+    if (sock.StartTls(host, trustedFingerprint, readTimeout)) {
+        return true;
+    }
+    const platform::TlsChannel* tls = sock.Tls();
+    const std::string problem = tls != nullptr ? tls->Problem() : "the connection was cut";
+    Log("CNewsServer::Connect", "TLS failed: " + problem);
+    if (tls != nullptr && tls->CertificateRefused()) {
+        Fail(Failure::Kind::Certificate, "Zarvo did not connect to " + host + ": " + problem +
+                                             ". The certificate's SHA-256 fingerprint is " +
+                                             tls->Fingerprint() + ".");
+        failure.reason = problem;
+        failure.fingerprint = tls->Fingerprint();
+    } else {
+        Fail(Failure::Kind::Tls,
+             "Zarvo could not make a secure connection to " + host + ": " + problem + ".");
+    }
+    Drop();
+    return false;
+}
+
+bool CNewsServer::StartTlsOnPlainConnection() {
+    // RFC 4642: nothing but STARTTLS is said before TLS begins.
+    std::string reply;
+    if (!Exchange("STARTTLS", &reply, true) || lost || !reply.starts_with("382")) {
+        const std::string text(AsText(reply).substr(0, AsText(reply).find('\r')));
+        Log("CNewsServer::Connect", "STARTTLS refused, response '" + text + "'");
+        if (!lost) {
+            Fail(Failure::Kind::StartTlsRefused,
+                 "The server " + host + " does not offer STARTTLS (it answered '" + text +
+                     "'). Choose TLS, or no security, in Configure.");
+        }
+        Drop();
+        return false;
+    }
+    // Bytes that came after the go-ahead were sent before TLS protects anything: whoever sent
+    // them may not be the server.
+    if (reader.Buffered() != 0) {
+        Log("CNewsServer::Connect", "data after the STARTTLS reply");
+        Fail(Failure::Kind::Tls, "The server " + host +
+                                     " sent data it should not have before the secure connection "
+                                     "began; Zarvo dropped the connection.");
+        Drop();
+        return false;
+    }
+    return StartTls();
+}
+
+bool CNewsServer::Authenticate() {
+    constexpr std::string_view FN = "CNewsServer::Authenticate";
+    // RFC 4643, 2.3: never a password in plain text unless the user said so.
+    if (sock.Tls() == nullptr && !allowUnencrypted) {
+        Log(FN, "the password would go out unencrypted");
+        Fail(Failure::Kind::PasswordUnencrypted,
+             "Zarvo did not send the password to " + host +
+                 ": the connection is not encrypted. Choose TLS or STARTTLS in Configure, or "
+                 "tick \"Allow sending the password unencrypted\".");
+        Drop();
+        return false;
+    }
+    if (user.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
+        password.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        Log(FN, "the user name or password holds a line break or a zero byte");
+        Fail(Failure::Kind::Credentials, "The user name or password holds a line break.");
+        Drop();
+        return false;
+    }
+    authenticating = true;
+    std::string reply;
+    bool exchanged = Exchange("AUTHINFO USER " + user, &reply, true);
+    if (exchanged && reply.starts_with("381")) {
+        exchanged = Exchange("AUTHINFO PASS ", &reply, true, password);
+    }
+    authenticating = false;
+    const std::string text(AsText(reply).substr(0, AsText(reply).find('\r')));
+    if (exchanged && !lost && reply.starts_with("281")) {
+        return true;
+    }
+    Log(FN, "refused, response '" + text + "'");
+    if (lost) {
+        return false;  // the network failed, not the log-in
+    }
+    if (reply.starts_with("481")) {
+        Fail(Failure::Kind::Credentials, "The server refused the user name or password.");
+    } else {
+        // 482, 502 and anything unforeseen: the server's own words say most.
+        const std::size_t blank = text.find(' ');
+        Fail(Failure::Kind::Refused,
+             "The server refused the connection: " +
+                 (blank == std::string::npos ? text : text.substr(blank + 1)));
+    }
+    Drop();
+    return false;
+}
+
+void CNewsServer::Drop() {
+    sock.Shutdown();
+    lost = true;
 }
 
 bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool singleLine) {
@@ -169,7 +302,34 @@ bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool
         Log("CNewsServer::DoCommand", "refused a command holding a line break or a zero byte");
         return false;
     }
-    if (!sock.SendAll(command + "\r\n", readTimeout)) {
+    if (!Exchange(command, reply, singleLine)) {
+        return false;
+    }
+    // 480: the server wants to know who asks (RFC 4643, 2.2); log in, then ask once more.
+    if (!reply->starts_with("480") || authenticating || lost) {
+        return true;
+    }
+    if (user.empty()) {
+        Fail(Failure::Kind::AuthenticationNeeded,
+             "The server " + host + " asks for a user name and password. Enter them in Configure.");
+        return true;
+    }
+    if (!Authenticate()) {
+        return true;  // the 480 stays the reply; LastFailure() says why
+    }
+    return Exchange(command, reply, singleLine);
+}
+
+bool CNewsServer::Exchange(std::string_view command, std::string* reply, bool singleLine,
+                           std::string_view secret) {
+    // One buffer, of the right size from the start so that no copy of a secret is left behind
+    // in memory given back; wiped once sent.
+    std::string line;
+    line.reserve(command.size() + secret.size() + 2);
+    line.append(command).append(secret).append("\r\n");
+    const bool sent = sock.SendAll(line, readTimeout);
+    WipeSecret(line);
+    if (!sent) {
         lost = true;
         Log("CNewsServer::DoCommand", "Couldn't write to socket...");
     }

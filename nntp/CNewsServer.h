@@ -26,6 +26,34 @@
 class CNewsServer {
 public:
     static constexpr int NNTP_PORT = 119;
+    // Implicit TLS (RFC 8143).
+    static constexpr int NNTPS_PORT = 563;
+
+    // How the connection is protected.
+    enum class Security {
+        None,      // plain text
+        Tls,       // TLS from the first byte (RFC 8143)
+        StartTls,  // plain, then STARTTLS before anything else is said (RFC 4642)
+    };
+
+    // Why connecting (or authenticating when a command asked for it) failed, beyond the network
+    // itself: what the user is to be told, and for a refused certificate what to offer to trust.
+    struct Failure {
+        enum class Kind {
+            None,
+            Certificate,           // the certificate does not verify; trusting it would help
+            Tls,                   // the secure connection could not be set up
+            StartTlsRefused,       // the server would not start TLS
+            PasswordUnencrypted,   // the password would go out in plain text, and may not
+            AuthenticationNeeded,  // the server asks for a user name, and none is set
+            Credentials,           // 481: the user name or password is wrong
+            Refused,               // 482 or 502: the server refused (often too many connections)
+        };
+        Kind kind = Kind::None;
+        std::string text;         // for the user
+        std::string reason;       // Certificate: why it does not verify
+        std::string fingerprint;  // Certificate: its SHA-256 fingerprint
+    };
     // A read that receives nothing for this long ends as if the server had closed.
     static constexpr std::chrono::milliseconds DEFAULT_READ_TIMEOUT{60000};
     // No reply may grow beyond this; a larger one fails like a failed allocation.
@@ -33,6 +61,7 @@ public:
 
     // `host` may name a port ("host:port", "[v6-address]:port"); otherwise `port` is used.
     CNewsServer(const std::string& host, int port);
+    // Wipes the password.
     ~CNewsServer();
     CNewsServer(const CNewsServer&) = delete;
     CNewsServer& operator=(const CNewsServer&) = delete;
@@ -42,8 +71,24 @@ public:
     void SetHost(const std::string& host);
     // There is no socket library to start on this platform: succeeds and says so in the log.
     bool Init();
+    // Chooses how later connections are protected; None is the default.
+    void SetSecurity(Security security) { this->security = security; }
+    // With a user name, Connect authenticates (AUTHINFO USER/PASS, RFC 4643) right after the
+    // greeting and after STARTTLS, and so does any command the server answers with 480. The
+    // password goes out on a plain connection only with `allowUnencrypted`. An empty user name
+    // means no authentication. The password is wiped from memory when replaced or destroyed.
+    void SetCredentials(const std::string& user, const std::string& password,
+                        bool allowUnencrypted);
+    // A certificate, by its SHA-256 fingerprint, that the user chose to trust for this server
+    // although it does not verify; empty for none.
+    void SetTrustedFingerprint(const std::string& fingerprint) { trustedFingerprint = fingerprint; }
+    // Why the last Connect, or the authentication a command asked for, failed; kind None when it
+    // did not, or when only the network failed.
+    const Failure& LastFailure() const { return failure; }
     // Connects to the host (each of its addresses in turn) and reads the greeting, whatever it
-    // says. A socket that an earlier Connect left is closed first.
+    // says; with TLS, STARTTLS or a user name set, also secures the connection and logs in, and
+    // fails when that fails (LastFailure() says why). A socket that an earlier Connect left is
+    // closed first.
     bool Connect();
     // Sends the command and reads the reply: its status line, or with singleLine false its
     // status line followed by its block (a status line not beginning with "2" has no block).
@@ -91,9 +136,33 @@ public:
 private:
     // The reply reader's source: appends what arrives; false once the connection has ended.
     bool Receive(std::string& pending);
+    // Sends the command (followed by `secret`, which is wiped from the send buffer afterwards)
+    // and reads its reply, as DoCommand does, without its checks and without answering a 480.
+    bool Exchange(std::string_view command, std::string* reply, bool singleLine,
+                  std::string_view secret = {});
+    // After the greeting on a new connection: STARTTLS where chosen, then AUTHINFO where a user
+    // name is set. False, with `failure` set, when either fails.
+    // TLS on the connection just made; false, with `failure` set and the connection dropped,
+    // when the handshake or the certificate fails.
+    bool StartTls();
+    // STARTTLS, then TLS (RFC 4642); false as StartTls.
+    bool StartTlsOnPlainConnection();
+    // AUTHINFO USER/PASS (RFC 4643); false, with `failure` set unless the network failed, and
+    // the connection dropped.
+    bool Authenticate();
+    void Fail(Failure::Kind kind, std::string text);
+    // Gives the connection up: it counts as lost.
+    void Drop();
 
     std::string host;
     int port;
+    Security security = Security::None;
+    std::string user;
+    std::string password;
+    bool allowUnencrypted = false;
+    std::string trustedFingerprint;
+    Failure failure;
+    bool authenticating = false;
     int defaultPort;
     platform::TcpConnection sock;
     bool connected = false;

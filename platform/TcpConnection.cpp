@@ -173,8 +173,21 @@ void TcpConnection::SetTimeout(std::chrono::milliseconds timeout) {
     m_socketTimeout = timeout;
 }
 
+bool TcpConnection::StartTls(const std::string& host, const std::string& trustedFingerprint,
+                             std::chrono::milliseconds timeout) {
+    if (m_fd < 0 || IsCancelled()) {
+        return false;
+    }
+    SetTimeout(timeout);
+    m_tls = std::make_unique<TlsChannel>();
+    return m_tls->Handshake(m_fd, host, trustedFingerprint);
+}
+
 bool TcpConnection::SendAll(std::string_view data, std::chrono::milliseconds timeout) {
     SetTimeout(timeout);
+    if (m_tls) {
+        return m_fd >= 0 && !IsCancelled() && m_tls->Write(data);
+    }
     while (!data.empty()) {
         if (m_fd < 0 || IsCancelled()) {
             return false;
@@ -205,6 +218,23 @@ TcpConnection::ReceiveResult TcpConnection::Receive(std::span<char> buffer,
         // before it sends the block.
         const int one = 1;
         ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        if (m_tls) {
+            const TlsChannel::ReadResult read = m_tls->Read(buffer);
+            if (read.status == TlsChannel::ReadStatus::Data) {
+                return {ReceiveStatus::Data, read.count};
+            }
+            if (IsCancelled()) {
+                return {ReceiveStatus::Aborted, 0};
+            }
+            switch (read.status) {
+                case TlsChannel::ReadStatus::Closed:
+                    return {ReceiveStatus::Closed, 0};
+                case TlsChannel::ReadStatus::TimedOut:
+                    return {ReceiveStatus::TimedOut, 0};
+                default:
+                    return {ReceiveStatus::Failed, 0};
+            }
+        }
         const ssize_t got = ::recv(m_fd, buffer.data(), buffer.size(), 0);
         if (got > 0) {
             return {ReceiveStatus::Data, static_cast<std::size_t>(got)};
@@ -231,6 +261,7 @@ bool TcpConnection::Shutdown() {
 }
 
 void TcpConnection::Close() {
+    m_tls.reset();
     std::lock_guard lock(m_fdMutex);
     if (m_fd >= 0) {
         ::close(m_fd);

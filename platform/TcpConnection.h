@@ -11,11 +11,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/TlsChannel.h"
 
 namespace platform {
 
@@ -53,6 +56,12 @@ public:
     int Handle() const { return m_fd; }
 
     bool ConnectTo(const Address& address, std::chrono::milliseconds timeout);
+    // Runs the TLS handshake on the connected socket; from then on every send and receive is
+    // encrypted. False when it failed: Tls() says why.
+    bool StartTls(const std::string& host, const std::string& trustedFingerprint,
+                  std::chrono::milliseconds timeout);
+    // The TLS layer, once StartTls was called on this socket; none on a plain connection.
+    const TlsChannel* Tls() const { return m_tls.get(); }
     // Sends all of the data, repeating short writes; never raises SIGPIPE.
     bool SendAll(std::string_view data, std::chrono::milliseconds timeout);
     // Receives what has arrived, up to the buffer's size, waiting at most the time-out.
@@ -82,6 +91,7 @@ private:
     void Interrupt();
 
     int m_fd = -1;
+    std::unique_ptr<TlsChannel> m_tls;
     int m_wakeFd = -1;  // an eventfd that Cancel() and Abort() make readable
     std::chrono::milliseconds m_socketTimeout{-1};
     std::atomic<bool> m_cancelled{false};

@@ -6,8 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/ssl.h>
+
 #include <cerrno>
 #include <utility>
+
+#include "platform/TlsChannel.h"
+#include "tests/support/TestCertificate.h"
 
 namespace test {
 namespace {
@@ -44,6 +49,67 @@ bool WaitReadable(int fd, const std::atomic<bool>& stopping) {
 }
 
 }  // namespace
+
+// One accepted connection, plain or, once StartTls() went through, encrypted.
+class ScriptedNntpServer::Link {
+public:
+    explicit Link(int fd) : m_fd(fd) {}
+    ~Link() {
+        if (m_ssl != nullptr) {
+            SSL_free(m_ssl);
+        }
+    }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    int Fd() const { return m_fd; }
+
+    bool StartTls(SSL_CTX* context) {
+        m_ssl = SSL_new(context);
+        BIO* bio = m_ssl != nullptr ? platform::NewSocketBio(m_fd) : nullptr;
+        if (bio == nullptr) {
+            return false;
+        }
+        SSL_set_bio(m_ssl, bio, bio);
+        return SSL_accept(m_ssl) == 1;
+    }
+    // Bytes that TLS has decrypted already, which no poll of the socket would show.
+    bool HasBuffered() const { return m_ssl != nullptr && SSL_pending(m_ssl) > 0; }
+    ssize_t Read(char* buffer, std::size_t size) {
+        if (m_ssl == nullptr) {
+            return ::recv(m_fd, buffer, size, 0);
+        }
+        std::size_t got = 0;
+        return SSL_read_ex(m_ssl, buffer, size, &got) == 1 ? static_cast<ssize_t>(got) : -1;
+    }
+    bool Write(const std::string& data) {
+        std::size_t sent = 0;
+        while (sent < data.size()) {
+            if (m_ssl != nullptr) {
+                std::size_t wrote = 0;
+                if (SSL_write_ex(m_ssl, data.data() + sent, data.size() - sent, &wrote) != 1) {
+                    return false;
+                }
+                sent += wrote;
+                continue;
+            }
+            const ssize_t wrote =
+                ::send(m_fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return false;
+            }
+            sent += static_cast<std::size_t>(wrote);
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+    SSL* m_ssl = nullptr;
+};
 
 ScriptedReply ScriptedReply::Text(std::string text) {
     ScriptedReply reply;
@@ -147,19 +213,36 @@ void ScriptedNntpServer::Serve() {
     }
 }
 
+void ScriptedNntpServer::UseTls(Tls mode, const TestCertificate& certificate) {
+    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    SSL_CTX_use_certificate(context.get(), certificate.Certificate());
+    SSL_CTX_use_PrivateKey(context.get(), certificate.Key());
+    std::lock_guard lock(m_mutex);
+    m_tls = mode;
+    m_tlsContext = std::move(context);
+}
+
 void ScriptedNntpServer::ServeConnection(int fd) {
     ScriptedReply greeting;
+    Tls tls;
+    std::shared_ptr<SSL_CTX> context;
     {
         std::lock_guard lock(m_mutex);
         greeting = m_greeting;
+        tls = m_tls;
+        context = m_tlsContext;
     }
-    if (!Send(fd, greeting)) {
+    Link link(fd);
+    if (tls == Tls::Implicit && !link.StartTls(context.get())) {
+        return;
+    }
+    if (!Send(link, greeting)) {
         return;
     }
     std::string received;
     char buffer[4096];
-    while (WaitReadable(fd, m_stopping)) {
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    while (link.HasBuffered() || WaitReadable(fd, m_stopping)) {
+        const ssize_t got = link.Read(buffer, sizeof buffer);
         if (got <= 0) {
             return;
         }
@@ -175,6 +258,8 @@ void ScriptedNntpServer::ServeConnection(int fd) {
                 m_changed.notify_all();
                 if (const auto script = m_scripts.find(command); script != m_scripts.end()) {
                     reply = script->second;
+                } else if (command == "STARTTLS" && tls == Tls::StartTls) {
+                    reply = ScriptedReply::Text("382 go ahead\r\n");
                 } else if (m_handler) {
                     reply = m_handler(command);
                 } else if (command == "quit") {
@@ -183,35 +268,34 @@ void ScriptedNntpServer::ServeConnection(int fd) {
                     reply = ScriptedReply::Text("500 What?\r\n");
                 }
             }
-            if (!Send(fd, reply)) {
+            if (!Send(link, reply)) {
                 return;
+            }
+            const bool goAhead = !reply.chunks.empty() && reply.chunks.front().starts_with("382");
+            if (command == "STARTTLS" && tls == Tls::StartTls && goAhead) {
+                // Whatever the client sent after STARTTLS in plain text is dropped.
+                received.clear();
+                if (!link.StartTls(context.get())) {
+                    return;
+                }
             }
         }
     }
 }
 
-bool ScriptedNntpServer::Send(int fd, const ScriptedReply& reply) {
+bool ScriptedNntpServer::Send(Link& link, const ScriptedReply& reply) {
     bool first = true;
     for (const std::string& chunk : reply.chunks) {
         if (!first && reply.pause.count() > 0 && !Sleep(reply.pause)) {
             return false;
         }
         first = false;
-        std::size_t sent = 0;
-        while (sent < chunk.size()) {
-            const ssize_t wrote =
-                ::send(fd, chunk.data() + sent, chunk.size() - sent, MSG_NOSIGNAL);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                return false;
-            }
-            sent += static_cast<std::size_t>(wrote);
+        if (!link.Write(chunk)) {
+            return false;
         }
     }
     if (reply.closeAfter) {
-        ::shutdown(fd, SHUT_RDWR);
+        ::shutdown(link.Fd(), SHUT_RDWR);
         return false;
     }
     return true;

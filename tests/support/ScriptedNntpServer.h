@@ -11,12 +11,17 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace test {
+
+class TestCertificate;
 
 struct ScriptedReply {
     std::vector<std::string> chunks;     // written one write each, in order
@@ -40,6 +45,12 @@ class ScriptedNntpServer {
 public:
     using Handler = std::function<ScriptedReply(const std::string& command)>;
 
+    enum class Tls {
+        None,
+        Implicit,  // TLS from the first byte of every connection
+        StartTls,  // TLS after a STARTTLS whose reply begins with "382"
+    };
+
     ScriptedNntpServer();
     ~ScriptedNntpServer();
     ScriptedNntpServer(const ScriptedNntpServer&) = delete;
@@ -56,6 +67,9 @@ public:
     void SetHandler(Handler handler);
     // The reply to this exact command line, taking precedence over the handler.
     void On(const std::string& command, ScriptedReply reply);
+    // Serves later connections over TLS with the certificate (which must outlive the server).
+    // With StartTls, "STARTTLS" is answered "382 go ahead" unless scripted otherwise.
+    void UseTls(Tls mode, const TestCertificate& certificate);
 
     // Every command line received so far, over all connections, without CR LF.
     std::vector<std::string> Commands() const;
@@ -65,9 +79,11 @@ public:
                          std::chrono::milliseconds timeout = std::chrono::seconds{10}) const;
 
 private:
+    class Link;
+
     void Serve();
     void ServeConnection(int fd);
-    bool Send(int fd, const ScriptedReply& reply);
+    bool Send(Link& link, const ScriptedReply& reply);
     bool Sleep(std::chrono::milliseconds pause);
 
     int m_listenFd = -1;
@@ -78,6 +94,8 @@ private:
     ScriptedReply m_greeting;
     Handler m_handler;
     std::map<std::string, ScriptedReply> m_scripts;
+    Tls m_tls = Tls::None;
+    std::shared_ptr<SSL_CTX> m_tlsContext;
     std::vector<std::string> m_commands;
     int m_connections = 0;
     std::thread m_thread;
