@@ -39,6 +39,7 @@ public:
     static constexpr std::string_view LOGIN_HIERARCHY = "zarvo.secure.";
 
     enum class GroupAccess { Open, LoginToRead };
+
     // How long a new group or a new article may take to show in the reader.
     static constexpr std::chrono::seconds SETTLE_TIMEOUT{20};
     // How long one exchange with the server may take.
