@@ -21,8 +21,6 @@
 #include <memory>
 #include <thread>
 
-#include "tests/support/TempDir.h"
-
 #ifndef ZARVO_SOURCE_DIR
 #error "ZARVO_SOURCE_DIR must name the source folder, where scripts/inn-server lives"
 #endif
@@ -104,7 +102,8 @@ bool ParseAddress(const std::string& address, std::string& host, int& port) {
     return !host.empty() && port > 0 && port <= 65535;
 }
 
-// The file's content from the offset on.
+// The file's content from the offset on (the benchmarks build this file without the other
+// test helpers).
 std::string ReadFrom(const std::string& path, std::uintmax_t offset) {
     std::ifstream in(path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(offset));
@@ -535,7 +534,7 @@ std::optional<int> InnServer::CountLogLinesSince(const std::string& mark, const 
     if (end.empty()) {
         return std::nullopt;
     }
-    const std::string log = ReadFile(m_logPath);
+    const std::string log = ReadFrom(m_logPath, 0);
     const std::size_t from = log.find(mark);
     if (from == std::string::npos) {
         Fail("the mark '" + mark + "' is not in " + m_logPath);
