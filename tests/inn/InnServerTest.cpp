@@ -4,8 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "tests/support/InnServer.h"
 #include "tests/support/ScriptedNntpServer.h"
@@ -17,6 +19,7 @@ using test::ScriptedNntpServer;
 using test::ScriptedReply;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Answers POST and the article's end like a news server; the article's lines get no answer.
 ScriptedReply AcceptingPoster(const std::string& command) {
@@ -70,6 +73,43 @@ TEST(InnServerTest, PostRefusesWhatTheServerWouldNotGiveBack) {
     EXPECT_EQ(server.Post("g", "s\r\nControl: cancel <a@b>", "x\r\n"), "");
     EXPECT_THAT(server.Error(), HasSubstr("line break"));
     EXPECT_TRUE(scripted.Commands().empty());
+}
+
+TEST(InnServerTest, GroupsThatNeedALogInArePostedToAfterOne) {
+    ScriptedNntpServer scripted;
+    scripted.SetHandler([](const std::string& command) {
+        if (command == "AUTHINFO USER tester") {
+            return ScriptedReply::Text("381 Enter password\r\n");
+        }
+        if (command == "AUTHINFO PASS right") {
+            return ScriptedReply::Text("281 Authentication succeeded\r\n");
+        }
+        if (command == "AUTHINFO PASS wrong") {
+            return ScriptedReply::Text("481 Authentication failed\r\n");
+        }
+        return AcceptingPoster(command);
+    });
+    InnServer server(scripted.Address());
+    server.SetCredentials("tester", "right");
+    const std::string secure = std::string(InnServer::LOGIN_HIERARCHY) + "g";
+    // An open group needs none; the log-in lasts for the connection.
+    EXPECT_EQ(server.Post("alt.test", "s", "x\r\n"), "<posted@test>") << server.Error();
+    const std::size_t open = scripted.Commands().size();
+    EXPECT_EQ(server.Post(secure, "s", "x\r\n"), "<posted@test>") << server.Error();
+    EXPECT_EQ(server.Post(secure, "s", "x\r\n"), "<posted@test>") << server.Error();
+    const std::vector<std::string> commands = scripted.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.begin() + open, "AUTHINFO USER tester"), 0);
+    ASSERT_GE(commands.size(), open + 3);
+    EXPECT_THAT(std::vector(commands.begin() + open, commands.begin() + open + 3),
+                ElementsAre("AUTHINFO USER tester", "AUTHINFO PASS right", "POST"));
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "AUTHINFO PASS right"), 1);
+    EXPECT_EQ(scripted.Connections(), 1);
+
+    // A refused log-in is reported without the password.
+    server.SetCredentials("tester", "wrong");
+    EXPECT_EQ(server.Post(secure, "s", "x\r\n"), "");
+    EXPECT_THAT(server.Error(), HasSubstr("logging in as tester failed: 481"));
+    EXPECT_THAT(server.Error(), Not(HasSubstr("wrong")));
 }
 
 TEST(InnServerTest, RefusalsAreReportedWithTheServersReply) {

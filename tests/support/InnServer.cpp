@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <array>
@@ -14,6 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -68,13 +72,65 @@ std::uint32_t LeadingNumber(std::string_view text) {
     return value;
 }
 
+// Reads "host:port", "[v6-address]:port", a bare host or a bare IPv6 address (port 119).
+bool ParseAddress(const std::string& address, std::string& host, int& port) {
+    std::string portText;
+    bool hasPort = false;
+    port = NNTP_PORT;
+    if (address.starts_with("[")) {
+        const std::size_t close = address.find(']');
+        host = address.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        if (close != std::string::npos && address.compare(close + 1, 1, ":") == 0) {
+            portText = address.substr(close + 2);
+            hasPort = true;
+        } else if (close == std::string::npos || close + 1 != address.size()) {
+            host.clear();  // no closing bracket, or something else after it
+        }
+    } else if (const std::size_t colon = address.find(':');
+               colon != std::string::npos && address.find(':', colon + 1) == std::string::npos) {
+        host = address.substr(0, colon);
+        portText = address.substr(colon + 1);
+        hasPort = true;
+    } else {
+        host = address;  // a bare host, or a bare IPv6 address
+    }
+    if (hasPort) {
+        const bool digits = !portText.empty() && portText.size() <= 5 &&
+                            portText.find_first_not_of("0123456789") == std::string::npos;
+        port = digits ? static_cast<int>(LeadingNumber(portText)) : 0;
+    }
+    return !host.empty() && port > 0 && port <= 65535;
+}
+
+// The file's content from the offset on (the benchmarks build this file without the other
+// test helpers).
+std::string ReadFrom(const std::string& path, std::uintmax_t offset) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
 }  // namespace
 
 InnServer::InnServer() {
-    const char* address = std::getenv(ENVIRONMENT_VARIABLE);
-    if (address != nullptr && *address != '\0') {
+    const std::string address = Environment(ENVIRONMENT_VARIABLE);
+    if (!address.empty()) {
         SetAddress(address);
     }
+    std::string tlsHost;
+    if (ParseAddress(Environment(TLS_VARIABLE), tlsHost, m_tlsPort)) {
+        m_tlsAddress = Environment(TLS_VARIABLE);
+    } else {
+        m_tlsPort = 0;
+    }
+    m_certificatePath = Environment(CERTIFICATE_VARIABLE);
+    SetCredentials(Environment(USER_VARIABLE), Environment(PASSWORD_VARIABLE));
+    m_logPath = Environment(LOG_VARIABLE);
 }
 
 InnServer::InnServer(const std::string& address) {
@@ -82,32 +138,7 @@ InnServer::InnServer(const std::string& address) {
 }
 
 void InnServer::SetAddress(const std::string& address) {
-    std::string portText;
-    bool hasPort = false;
-    m_port = NNTP_PORT;
-    if (address.starts_with("[")) {
-        const std::size_t close = address.find(']');
-        m_host = address.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        if (close != std::string::npos && address.compare(close + 1, 1, ":") == 0) {
-            portText = address.substr(close + 2);
-            hasPort = true;
-        } else if (close == std::string::npos || close + 1 != address.size()) {
-            m_host.clear();  // no closing bracket, or something else after it
-        }
-    } else if (const std::size_t colon = address.find(':');
-               colon != std::string::npos && address.find(':', colon + 1) == std::string::npos) {
-        m_host = address.substr(0, colon);
-        portText = address.substr(colon + 1);
-        hasPort = true;
-    } else {
-        m_host = address;  // a bare host, or a bare IPv6 address
-    }
-    if (hasPort) {
-        const bool digits = !portText.empty() && portText.size() <= 5 &&
-                            portText.find_first_not_of("0123456789") == std::string::npos;
-        m_port = digits ? static_cast<int>(LeadingNumber(portText)) : 0;
-    }
-    if (m_host.empty() || m_port <= 0 || m_port > 65535) {
+    if (!ParseAddress(address, m_host, m_port)) {
         m_error = "'" + address + "' is not a news server address (host:port)";
         return;
     }
@@ -133,18 +164,55 @@ std::string InnServer::SkipReason() {
            "(scripts/inn-server start; then ZARVO_INN=127.0.0.1:119)";
 }
 
+bool InnServer::SecureAvailable() const {
+    return Available() && m_tlsPort > 0 && !m_certificatePath.empty() && !m_user.empty() &&
+           !m_password.empty();
+}
+
+std::string InnServer::SecureSkipReason() {
+    return std::string(ENVIRONMENT_VARIABLE) + ", " + TLS_VARIABLE + ", " + CERTIFICATE_VARIABLE +
+           ", " + USER_VARIABLE + " and " + PASSWORD_VARIABLE +
+           " are not all set: these tests need the real news server that the test command "
+           "starts (scripts/inn-server start; then eval \"$(scripts/inn-server env)\")";
+}
+
+void InnServer::SetCredentials(const std::string& user, const std::string& password) {
+    m_user = user;
+    m_password = password;
+    CloseConnection();  // a connection logged in as someone else
+}
+
+std::string InnServer::CertificateFingerprint() {
+    std::string output;
+    if (!RunCommand("openssl x509 -noout -fingerprint -sha256 -in " + ShellQuote(m_certificatePath),
+                    output)) {
+        return {};
+    }
+    // "sha256 Fingerprint=AB:CD:...", in whatever case the label comes.
+    const std::size_t equals = output.find('=');
+    if (equals == std::string::npos) {
+        Fail("no fingerprint in what openssl printed: " + output);
+        return {};
+    }
+    return WithoutLineEnd(output.substr(equals + 1));
+}
+
 bool InnServer::Fail(std::string message) {
     m_error = std::move(message);
     return false;
 }
 
 bool InnServer::RunScript(const std::string& arguments) {
-    const std::string command = ShellQuote(ScriptPath()) + " " + arguments + " 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string output;
+    return RunCommand(ShellQuote(ScriptPath()) + " " + arguments, output);
+}
+
+bool InnServer::RunCommand(const std::string& command, std::string& output) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
     if (!pipe) {
         return Fail("could not run " + command + ": " + std::strerror(errno));
     }
-    std::string output;
+    output.clear();
     std::array<char, 4096> chunk;
     std::size_t got;
     while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe.get())) > 0) {
@@ -154,13 +222,13 @@ bool InnServer::RunScript(const std::string& arguments) {
     // rather than by the unique_ptr (which covers the early returns).
     const int status = ::pclose(pipe.release());
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return Fail("scripts/inn-server " + arguments + " failed (status " +
-                    std::to_string(status) + "): " + WithoutLineEnd(output));
+        return Fail(command + " failed (status " + std::to_string(status) +
+                    "): " + WithoutLineEnd(output));
     }
     return true;
 }
 
-std::string InnServer::CreateGroup() {
+std::string InnServer::CreateGroup(GroupAccess access) {
     if (!Available()) {
         Fail(SkipReason());
         return {};
@@ -170,8 +238,10 @@ std::string InnServer::CreateGroup() {
         std::chrono::system_clock::now().time_since_epoch());
     // Every component begins with a letter: INN keeps articles in folders named by the group's
     // components and files named by number, and an all-digit component could collide with them.
-    const std::string name = "zarvo.test.p" + std::to_string(::getpid()) + ".n" +
-                             std::to_string(++counter) + ".t" + std::to_string(seconds.count());
+    const std::string name =
+        (access == GroupAccess::LoginToRead ? std::string(LOGIN_HIERARCHY) : "zarvo.test.") + "p" +
+        std::to_string(::getpid()) + ".n" + std::to_string(++counter) + ".t" +
+        std::to_string(seconds.count());
     if (!RunScript("newgroup " + ShellQuote(name))) {
         return {};
     }
@@ -245,7 +315,7 @@ std::string InnServer::Post(const std::string& group, const std::string& subject
     article += ".\r\n";
 
     std::string status;
-    if (!Exchange("POST", status)) {
+    if (!Exchange("POST", status, group)) {
         return {};
     }
     if (!status.starts_with("340")) {
@@ -300,7 +370,7 @@ bool InnServer::QueryGroup(const std::string& group, bool& known, std::uint32_t&
     // so a kept connection could wait forever for articles that are there.
     CloseConnection();
     std::string status;
-    if (!Exchange("GROUP " + group, status)) {
+    if (!Exchange("GROUP " + group, status, group)) {
         return false;
     }
     // RFC 3977, 6.1.1.2: "211 count first last name", or 411 for a group the server lacks.
@@ -316,11 +386,17 @@ bool InnServer::QueryGroup(const std::string& group, bool& known, std::uint32_t&
     return Fail("GROUP " + group + " answered: " + status);
 }
 
-bool InnServer::Exchange(const std::string& command, std::string& status) {
+bool InnServer::Exchange(const std::string& command, std::string& status,
+                         const std::string& group) {
+    const bool needsLogIn = group.starts_with(LOGIN_HIERARCHY);
     // A kept connection may have been closed by the server while idle: one fresh try.
     const bool wasConnected = m_fd >= 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!EnsureConnected()) {
+            return false;
+        }
+        if (needsLogIn && !m_loggedIn && !LogIn()) {
+            CloseConnection();
             return false;
         }
         if (SendAll(command + "\r\n") && ReadStatusLine(status)) {
@@ -397,6 +473,83 @@ void InnServer::CloseConnection() {
         m_fd = -1;
     }
     m_pending.clear();
+    m_loggedIn = false;
+}
+
+bool InnServer::LogIn() {
+    if (m_user.empty()) {
+        return Fail("no user to log in as: " + SecureSkipReason());
+    }
+    // RFC 4643, 2.3: 381 asks for the password, 281 accepts. The failures name the step, never
+    // the password.
+    std::string status;
+    if (!SendAll("AUTHINFO USER " + m_user + "\r\n") || !ReadStatusLine(status)) {
+        return Fail("AUTHINFO USER " + m_user + ": " + m_error);
+    }
+    if (status.starts_with("381")) {
+        if (!SendAll("AUTHINFO PASS " + m_password + "\r\n") || !ReadStatusLine(status)) {
+            return Fail("AUTHINFO PASS: " + m_error);
+        }
+    }
+    if (!status.starts_with("281")) {
+        return Fail("logging in as " + m_user + " failed: " + status);
+    }
+    m_loggedIn = true;
+    return true;
+}
+
+bool InnServer::LogAvailable() const {
+    return !m_logPath.empty() && ::access(m_logPath.c_str(), R_OK) == 0;
+}
+
+std::string InnServer::MarkLog() {
+    if (!LogAvailable()) {
+        Fail(std::string(LOG_VARIABLE) + " names no log that can be read ('" + m_logPath + "')");
+        return {};
+    }
+    static std::atomic<unsigned> counter{0};
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    const std::string mark = "zarvo-tests mark p" + std::to_string(::getpid()) + ".n" +
+                             std::to_string(++counter) + ".t" + std::to_string(seconds.count());
+    // The log only grows while the server runs: the mark lands after what is there now.
+    std::error_code ignored;
+    const std::uintmax_t size = std::filesystem::file_size(m_logPath, ignored);
+    const std::uintmax_t from = size == static_cast<std::uintmax_t>(-1) ? 0 : size;
+    ::syslog(LOG_USER | LOG_NOTICE, "%s", mark.c_str());
+    const auto deadline = std::chrono::steady_clock::now() + SETTLE_TIMEOUT;
+    while (ReadFrom(m_logPath, from).find(mark) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Fail("the mark '" + mark + "' did not reach " + m_logPath + " within " +
+                 std::to_string(SETTLE_TIMEOUT.count()) + " s");
+            return {};
+        }
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    return mark;
+}
+
+std::optional<int> InnServer::CountLogLinesSince(const std::string& mark, const std::string& text) {
+    const std::string end = MarkLog();
+    if (end.empty()) {
+        return std::nullopt;
+    }
+    const std::string log = ReadFrom(m_logPath, 0);
+    const std::size_t from = log.find(mark);
+    if (from == std::string::npos) {
+        Fail("the mark '" + mark + "' is not in " + m_logPath);
+        return std::nullopt;
+    }
+    const std::size_t to = log.find(end, from);
+    int count = 0;
+    for (std::size_t line = log.find('\n', from); line < to;) {
+        const std::size_t next = log.find('\n', line + 1);
+        if (log.substr(line + 1, next - line - 1).find(text) != std::string::npos) {
+            ++count;
+        }
+        line = next;
+    }
+    return count;
 }
 
 bool InnServer::SendAll(std::string_view data) {
