@@ -137,8 +137,6 @@ private:
     // and reads its reply, as DoCommand does, without its checks and without answering a 480.
     bool Exchange(std::string_view command, std::string* reply, bool singleLine,
                   std::string_view secret = {});
-    // After the greeting on a new connection: STARTTLS where chosen, then AUTHINFO where a user
-    // name is set. False, with `failure` set, when either fails.
     // TLS on the connection just made; false, with `failure` set and the connection dropped,
     // when the handshake or the certificate fails.
     bool StartTls();

@@ -2,14 +2,52 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <filesystem>
+#include <iterator>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "config/ConfigFile.h"
-#include "nntp/CNewsServer.h"
+#include "config/PasswordFile.h"
+#include "nntp/HostAndPort.h"
 #include "platform/ErrorBox.h"
+#include "platform/Secret.h"
 #include "ui/CDialogUnits.h"
+#include "ui/CPasswordStore.h"
 #include "ui/CWaitCursor.h"
+
+namespace {
+
+// The designed dialog, in dialog units, and the band below it that holds the connection's
+// controls.
+constexpr int DESIGN_WIDTH = 377;
+constexpr int DESIGN_HEIGHT = 284;
+constexpr int CONNECTION_BAND = 56;
+
+// The Security field's entries, in order.
+constexpr ConnectionSecurity SECURITIES[] = {ConnectionSecurity::None, ConnectionSecurity::Tls,
+                                             ConnectionSecurity::StartTls};
+constexpr const char* SECURITY_NAMES[] = {"None", "TLS", "STARTTLS"};
+
+int SecurityIndex(ConnectionSecurity security) {
+    for (std::size_t i = 0; i < std::size(SECURITIES); ++i) {
+        if (SECURITIES[i] == security) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+int DefaultPort(ConnectionSecurity security) {
+    return security == ConnectionSecurity::Tls ? CNewsServer::NNTPS_PORT : CNewsServer::NNTP_PORT;
+}
+
+void SetId(QWidget& widget, int id) {
+    widget.setObjectName(QString::number(id));
+}
+
+}  // namespace
 
 CConfigDlg::CConfigDlg(QWidget* parent)
     : QDialog(parent),
@@ -23,12 +61,22 @@ CConfigDlg::CConfigDlg(QWidget* parent)
       m_availableLabel(QStringLiteral("Available Newsgroups:"), this),
       m_selectedLabel(QStringLiteral("Selected Newsgroups:"), this),
       m_add(QStringLiteral("Add"), this),
-      m_remove(QStringLiteral("Remove"), this) {
+      m_remove(QStringLiteral("Remove"), this),
+      m_portLabel(QStringLiteral("Port:"), this),
+      m_port(this),
+      m_securityLabel(QStringLiteral("Security:"), this),
+      m_security(this),
+      m_userNameLabel(QStringLiteral("User name:"), this),
+      m_userName(this),
+      m_passwordLabel(QStringLiteral("Password:"), this),
+      m_password(this),
+      m_allowUnencrypted(QStringLiteral("Allow sending the password unencrypted"), this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const CDialogUnits units = CDialogUnits::FromFont(font());
-    setFixedSize(units.ToPixelsX(377), units.ToPixelsY(284));
+    // The designed dialog, grown at the bottom by the connection's band.
+    setFixedSize(units.ToPixelsX(DESIGN_WIDTH), units.ToPixelsY(DESIGN_HEIGHT + CONNECTION_BAND));
 
     // The template, in dialog units; its order is the tab order.
     units.Place(m_done, 135, 263, 50, 14);
@@ -60,6 +108,7 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     QWidget::setTabOrder(&m_availableList, &m_selectedList);
     QWidget::setTabOrder(&m_selectedList, &m_add);
     QWidget::setTabOrder(&m_add, &m_remove);
+    PlaceConnectionControls();
 
     // Done is the OK command, which the Enter key also gives; Cancel, Escape and the close box
     // take the dialog's reject path, which writes nothing.
@@ -71,59 +120,157 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     connect(&m_remove, &QPushButton::clicked, this, &CConfigDlg::OnRemove);
 }
 
+void CConfigDlg::PlaceConnectionControls() {
+    const CDialogUnits units = CDialogUnits::FromFont(font());
+    // Two columns below Done and Cancel: the first lines up with the News Server field, the
+    // second ends where the lists end.
+    units.Place(m_portLabel, 7, DESIGN_HEIGHT + 2, 80, 14);
+    units.Place(m_port, 96, DESIGN_HEIGHT + 2, 40, 14);
+    units.Place(m_securityLabel, 199, DESIGN_HEIGHT + 2, 38, 14);
+    units.Place(m_security, 239, DESIGN_HEIGHT + 2, 64, 14);
+    units.Place(m_userNameLabel, 7, DESIGN_HEIGHT + 20, 80, 14);
+    units.Place(m_userName, 96, DESIGN_HEIGHT + 20, 96, 14);
+    units.Place(m_passwordLabel, 199, DESIGN_HEIGHT + 20, 38, 14);
+    units.Place(m_password, 239, DESIGN_HEIGHT + 20, 109, 14);
+    units.Place(m_allowUnencrypted, 96, DESIGN_HEIGHT + 38, 252, 10);
+    for (QLabel* label : {&m_portLabel, &m_securityLabel, &m_userNameLabel, &m_passwordLabel}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    SetId(m_port, IDC_PORT);
+    SetId(m_security, IDC_SECURITY);
+    SetId(m_userName, IDC_USER_NAME);
+    SetId(m_password, IDC_PASSWORD);
+    SetId(m_allowUnencrypted, IDC_ALLOW_UNENCRYPTED);
+
+    // Empty or 0: the security's default port, which the field shows as its hint.
+    m_port.setValidator(&m_portNumbers);
+    for (const char* name : SECURITY_NAMES) {
+        m_security.addItem(QString::fromLatin1(name));
+    }
+    connect(&m_security, &QComboBox::currentIndexChanged, this, &CConfigDlg::ShowDefaultPort);
+    ShowDefaultPort();
+    m_password.setEchoMode(QLineEdit::Password);
+
+    // After the designed controls in the tab order.
+    QWidget::setTabOrder(&m_remove, &m_port);
+    QWidget::setTabOrder(&m_port, &m_security);
+    QWidget::setTabOrder(&m_security, &m_userName);
+    QWidget::setTabOrder(&m_userName, &m_password);
+    QWidget::setTabOrder(&m_password, &m_allowUnencrypted);
+}
+
 int CConfigDlg::DoModal() {
     OnInitDialog();
     return exec();
 }
 
 void CConfigDlg::OnInitDialog() {
+    std::string error;
+    // Without the file, or with one that cannot be read, the defaults: a plain connection.
+    if (!ReadServerSettings(m_settings, error)) {
+        platform::ShowErrorBox(error);
+    }
     LoadConfigFile(*this);
+    m_userName.setText(QString::fromUtf8(m_settings.user));
+    m_allowUnencrypted.setChecked(m_settings.allowUnencrypted);
+    LoadPassword();
     m_done.setFocus();
 }
 
+void CConfigDlg::LoadPassword() {
+    // A password without a user name is never sent.
+    if (m_settings.user.empty() || m_serverLine.empty()) {
+        return;
+    }
+    const CServerAddress address = ParseServerLine(m_serverLine, m_settings);
+    std::string password;
+    std::string error;
+    if (!CPasswordStore::Load(CPasswordStore::KeyFor(m_settings.user, address.HostAndPort()),
+                              password, error)) {
+        platform::ShowErrorBox(error);
+    }
+    m_password.setText(QString::fromUtf8(password));
+    platform::WipeSecret(password);
+}
+
 void CConfigDlg::OnFetchNewsgroups() {
-    const std::string host = ServerText();
-    if (host.empty()) {
+    if (m_newsServer.text().isEmpty()) {
         platform::ShowErrorBox("Please enter your news server name (usually 'news')");
         return;
     }
-    // The message waits until the wait cursor is gone, so that the user's pointer over the
-    // box is an ordinary one.
-    std::string failure;
-    {
-        const CWaitCursor wait;
-        // The host name exactly as typed; it may name a port ("host:port").
-        CNewsServer server(host, CNewsServer::NNTP_PORT);
-        std::vector<std::unique_ptr<CNewsGroup>> groups;
-        if (!server.Init()) {
-            failure = "CNewsServer failed to initialize properly...";
-        } else if (!server.Connect()) {
-            failure = "Couldn't connect to the news server...";
-        } else {
-            if (!server.FetchNewsGroups()) {
-                failure = "Couldn't fetch the list of newsgroups...";
-            } else if (!server.GetNewsGroups(groups)) {
-                failure = "Couldn't create a list of newsgroups...";
-            }
-            // The list is in; the connection has nothing more to do.
-            server.Disconnect();
+    const CServerAddress address = Address();
+    CNewsServer::Failure refused;
+    std::string failure =
+        FetchGroupList(address, TrustedFingerprint(address.HostAndPort()), refused);
+    if (refused.kind == CNewsServer::Failure::Kind::Certificate) {
+        // The worker's question: the answer holds for its runs too.
+        if (!platform::AskQuestion(refused.text + "\n\nTrust this certificate for " + address.host +
+                                   "?")) {
+            return;
         }
-        if (failure.empty()) {
-            std::vector<std::string> names;
-            names.reserve(groups.size());
-            for (std::unique_ptr<CNewsGroup>& group : groups) {
-                names.push_back(std::move(group->name));
-                group.reset();
-            }
-            // The server's list replaces the one shown, each name once; names the list
-            // refuses are skipped without a word. A failed fetch leaves the list as it was.
-            m_availableList.ResetContent();
-            m_availableList.AddStrings(std::move(names), CSortedNameList::Duplicates::Drop);
+        const std::string fingerprint = refused.fingerprint;
+        std::string error;
+        if (!TrustCertificate(address.HostAndPort(), fingerprint, error)) {
+            platform::ShowErrorBox(error);
         }
+        failure = FetchGroupList(address, fingerprint, refused);
     }
     if (!failure.empty()) {
         platform::ShowErrorBox(failure);
     }
+}
+
+std::string CConfigDlg::FetchGroupList(const CServerAddress& address, const std::string& trusted,
+                                       CNewsServer::Failure& refused) {
+    refused = {};
+    // The message waits until the wait cursor is gone, so that the user's pointer over the
+    // box is an ordinary one.
+    const CWaitCursor wait;
+    CNewsServer server(address.HostAndPort(), CNewsServer::NNTP_PORT);
+    server.SetSecurity(address.security);
+    std::string password = PasswordText();
+    server.SetCredentials(m_userName.text().toStdString(), password,
+                          m_allowUnencrypted.isChecked());
+    platform::WipeSecret(password);
+    server.SetTrustedFingerprint(trusted);
+    // Securing the connection or logging in failed: the session's words say more than the
+    // general message.
+    const auto failureText = [&server](const char* general) {
+        const CNewsServer::Failure& failure = server.LastFailure();
+        return failure.kind == CNewsServer::Failure::Kind::None ? std::string(general)
+                                                                : failure.text;
+    };
+    if (!server.Init()) {
+        return "CNewsServer failed to initialize properly...";
+    }
+    if (!server.Connect()) {
+        if (server.LastFailure().kind == CNewsServer::Failure::Kind::Certificate) {
+            refused = server.LastFailure();
+        }
+        return failureText("Couldn't connect to the news server...");
+    }
+    std::string failure;
+    std::vector<std::unique_ptr<CNewsGroup>> groups;
+    if (!server.FetchNewsGroups()) {
+        failure = failureText("Couldn't fetch the list of newsgroups...");
+    } else if (!server.GetNewsGroups(groups)) {
+        failure = "Couldn't create a list of newsgroups...";
+    }
+    // The list is in; the connection has nothing more to do.
+    server.Disconnect();
+    if (failure.empty()) {
+        std::vector<std::string> names;
+        names.reserve(groups.size());
+        for (std::unique_ptr<CNewsGroup>& group : groups) {
+            names.push_back(std::move(group->name));
+            group.reset();
+        }
+        // The server's list replaces the one shown, each name once; names the list refuses
+        // are skipped without a word. A failed fetch leaves the list as it was.
+        m_availableList.ResetContent();
+        m_availableList.AddStrings(std::move(names), CSortedNameList::Duplicates::Drop);
+    }
+    return failure;
 }
 
 void CConfigDlg::OnAdd() {
@@ -150,16 +297,65 @@ void CConfigDlg::OnRemove() {
 }
 
 void CConfigDlg::OnDone() {
-    const std::string server = ServerText();
-    // Without a server name nothing is written, whatever the lists hold.
-    if (!server.empty()) {
-        WriteConfigFile(server, m_selectedList.Names(), m_availableList.Names());
+    // Without a server name nothing is written, whatever the other fields hold.
+    if (m_newsServer.text().isEmpty()) {
+        accept();
+        return;
     }
+    CServerSettings settings;
+    settings.user = m_userName.text().toStdString();
+    if (settings.user.find_first_of("\r\n") != std::string::npos) {
+        platform::ShowErrorBox(
+            "The user name cannot hold a line break. Please enter it on one line.");
+        return;
+    }
+    settings.startTls = Security() == ConnectionSecurity::StartTls;
+    settings.allowUnencrypted = m_allowUnencrypted.isChecked();
+    const std::string server = ServerText();
+    WriteConfigFile(server, m_selectedList.Names(), m_availableList.Names());
+    SaveSettings(settings);
+    SavePassword(
+        CPasswordStore::KeyFor(settings.user, ParseServerLine(server, settings).HostAndPort()));
     accept();
 }
 
+void CConfigDlg::SaveSettings(const CServerSettings& fields) {
+    // The certificates as the file holds them now: Fetch Newsgroups, or the worker, may have
+    // trusted one since the dialog opened.
+    CServerSettings settings = fields;
+    CServerSettings current;
+    std::string error;
+    settings.trusted = ReadServerSettings(current, error) ? current.trusted : m_settings.trusted;
+    if (!WriteServerSettings(settings, error)) {
+        platform::ShowErrorBox(error);
+    }
+}
+
+void CConfigDlg::SavePassword(const std::string& key) {
+    std::string password = PasswordText();
+    std::error_code ignored;
+    const bool fileBefore = std::filesystem::exists(PASSWORD_FILE_NAME, ignored);
+    CPasswordStore::Place place = CPasswordStore::Place::Nowhere;
+    std::string error;
+    if (!CPasswordStore::Save(key, password, place, error)) {
+        platform::ShowErrorBox(error);
+    } else if (place == CPasswordStore::Place::File && !fileBefore) {
+        // Said when the file is made; while it stays, the user knows.
+        const std::filesystem::path file = std::filesystem::absolute(PASSWORD_FILE_NAME, ignored);
+        platform::ShowErrorBox("No keyring answered, so the password is kept in the file " +
+                               file.string() + ", which only you can read.");
+    }
+    platform::WipeSecret(password);
+}
+
 void CConfigDlg::SetServerText(const std::string& text) {
-    m_newsServer.setText(QString::fromUtf8(text));
+    const CServerAddress address = ParseServerLine(text, m_settings);
+    m_newsServer.setText(QString::fromUtf8(address.host));
+    m_security.setCurrentIndex(SecurityIndex(address.security));
+    m_port.setText(address.port == DefaultPort(address.security) ? QString()
+                                                                 : QString::number(address.port));
+    m_serverLine = text;
+    m_serverLineFields = CurrentServerFields();
 }
 
 bool CConfigDlg::AddSelected(const std::string& name) {
@@ -202,5 +398,52 @@ void CConfigDlg::EndWaitCursor() {
 }
 
 std::string CConfigDlg::ServerText() const {
-    return m_newsServer.text().toStdString();
+    // A line left as it was is written as it was, whatever its form.
+    if (CurrentServerFields() == m_serverLineFields) {
+        return m_serverLine;
+    }
+    const CServerAddress address = Address();
+    return MakeServerLine(address.host, address.port, address.security);
+}
+
+CServerAddress CConfigDlg::Address() const {
+    // A port typed after the host ("news.example:1119"), as the field always took it, counts
+    // unless Port names one.
+    const HostAndPort typed = ParseHostAndPort(m_newsServer.text().toStdString());
+    CServerAddress address;
+    address.host = typed.host;
+    address.security = Security();
+    const int port = m_port.text().toInt();
+    address.port = port != 0 ? port : typed.port.value_or(DefaultPort(address.security));
+    return address;
+}
+
+CConfigDlg::ServerFields CConfigDlg::CurrentServerFields() const {
+    return ServerFields{m_newsServer.text(), m_port.text(), m_security.currentIndex()};
+}
+
+ConnectionSecurity CConfigDlg::Security() const {
+    const int index = m_security.currentIndex();
+    return index >= 0 && index < static_cast<int>(std::size(SECURITIES)) ? SECURITIES[index]
+                                                                         : ConnectionSecurity::None;
+}
+
+void CConfigDlg::ShowDefaultPort() {
+    m_port.setPlaceholderText(QString::number(DefaultPort(Security())));
+}
+
+std::string CConfigDlg::PasswordText() const {
+    // A buffer of its own, so that it can be wiped once copied.
+    QByteArray bytes = m_password.text().toUtf8();
+    std::string password(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    bytes.fill('\0');
+    return password;
+}
+
+std::string CConfigDlg::TrustedFingerprint(const std::string& hostAndPort) const {
+    CServerSettings current;
+    std::string error;
+    const CServerSettings& settings = ReadServerSettings(current, error) ? current : m_settings;
+    const auto trusted = settings.trusted.find(hostAndPort);
+    return trusted != settings.trusted.end() ? trusted->second : std::string();
 }

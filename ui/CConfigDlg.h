@@ -2,11 +2,16 @@
 
 // The configuration dialog, "Configuration Options": the news server's name, the server's
 // newsgroups (Available, from zarvo.cfg or fetched from the server) and the chosen ones
-// (Selected). It opens filled from zarvo.cfg; Done writes the file back, Cancel writes
-// nothing. It shares nothing with the fetch worker but the file, and while Fetch Newsgroups
-// talks to the server the user-interface thread waits with it, behind the wait cursor.
+// (Selected), and below them how the server is reached: port, security, user name, password
+// and whether the password may go out unencrypted. It opens filled from zarvo.cfg,
+// zarvo.settings and the stored password; Done writes all three back, Cancel writes nothing.
+// It shares nothing with the fetch worker but those files, and while Fetch Newsgroups talks to
+// the server the user-interface thread waits with it, behind the wait cursor.
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +19,8 @@
 #include <vector>
 
 #include "config/CConfigView.h"
+#include "config/ServerSettings.h"
+#include "nntp/CNewsServer.h"
 #include "ui/CListBox.h"
 
 class CConfigDlg : public QDialog, public CConfigView {
@@ -21,13 +28,20 @@ class CConfigDlg : public QDialog, public CConfigView {
 
 public:
     static constexpr const char* CAPTION = "Configuration Options";
+    // The ids of the connection's controls, after the ids of the newsgroup controls.
+    static constexpr int IDC_PORT = 1018;
+    static constexpr int IDC_SECURITY = 1019;
+    static constexpr int IDC_USER_NAME = 1020;
+    static constexpr int IDC_PASSWORD = 1021;
+    static constexpr int IDC_ALLOW_UNENCRYPTED = 1022;
 
     // Builds the controls; nothing is read yet.
     explicit CConfigDlg(QWidget* parent = nullptr);
 
     // Fills the dialog from zarvo.cfg and runs it; the dialog's result.
     int DoModal();
-    // Fills the dialog from zarvo.cfg (DoModal's first step) and puts the focus on Done.
+    // Fills the dialog from zarvo.cfg, zarvo.settings and the stored password (DoModal's first
+    // step) and puts the focus on Done.
     void OnInitDialog();
 
     // The buttons.
@@ -36,20 +50,55 @@ public:
     void OnRemove();
     void OnDone();
 
-    // CConfigView, for LoadConfigFile. Between the wait cursor's begin and end the names are
-    // gathered and go into their lists in one go at the end.
+    // CConfigView, for LoadConfigFile. The server line is taken apart into the News Server
+    // field (the host), Port and Security. Between the wait cursor's begin and end the names
+    // are gathered and go into their lists in one go at the end.
     void SetServerText(const std::string& text) override;
     bool AddSelected(const std::string& name) override;
     bool AddAvailable(const std::string& name) override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
 
+    // The server line that Done writes: the line as read while the fields show it unchanged,
+    // otherwise the one the fields make.
     std::string ServerText() const;
+    // The server as the fields name it.
+    CServerAddress Address() const;
     CListBox& SelectedList() { return m_selectedList; }
     CListBox& AvailableList() { return m_availableList; }
     QLineEdit& NewsServerField() { return m_newsServer; }
+    QLineEdit& PortField() { return m_port; }
+    QComboBox& SecurityField() { return m_security; }
+    QLineEdit& UserNameField() { return m_userName; }
+    QLineEdit& PasswordField() { return m_password; }
+    QCheckBox& AllowUnencryptedField() { return m_allowUnencrypted; }
 
 private:
+    // What the News Server, Port and Security fields showed when the server line was read.
+    struct ServerFields {
+        QString host;
+        QString port;
+        int security = 0;
+        bool operator==(const ServerFields&) const = default;
+    };
+
+    void PlaceConnectionControls();
+    ServerFields CurrentServerFields() const;
+    ConnectionSecurity Security() const;
+    // Shows the security's default port as Port's hint.
+    void ShowDefaultPort();
+    // The password as typed; the caller wipes it.
+    std::string PasswordText() const;
+    // The trusted certificate of the server, as zarvo.settings holds it now.
+    std::string TrustedFingerprint(const std::string& hostAndPort) const;
+    // One attempt at the server's group list, with the certificate given trusted. The message
+    // for the user when it failed; `refused` tells a certificate that does not verify.
+    std::string FetchGroupList(const CServerAddress& address, const std::string& trusted,
+                               CNewsServer::Failure& refused);
+    void LoadPassword();
+    void SaveSettings(const CServerSettings& settings);
+    void SavePassword(const std::string& key);
+
     QPushButton m_done;
     QPushButton m_cancel;
     QLineEdit m_newsServer;
@@ -61,6 +110,21 @@ private:
     QLabel m_selectedLabel;
     QPushButton m_add;
     QPushButton m_remove;
+    QLabel m_portLabel;
+    QIntValidator m_portNumbers{0, 65535};
+    QLineEdit m_port;
+    QLabel m_securityLabel;
+    QComboBox m_security;
+    QLabel m_userNameLabel;
+    QLineEdit m_userName;
+    QLabel m_passwordLabel;
+    QLineEdit m_password;
+    QCheckBox m_allowUnencrypted;
+
+    // zarvo.settings as the dialog opened; the server line as read, and the fields it gave.
+    CServerSettings m_settings;
+    std::string m_serverLine;
+    ServerFields m_serverLineFields;
 
     // While LoadConfigFile reads: the names waiting to go into the lists.
     bool m_gathering = false;

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <utility>
 
@@ -13,18 +14,35 @@
 
 namespace {
 
-void SetUpBox(QMessageBox& box, const std::string& text) {
+void SetUpBox(QMessageBox& box, const char* caption, const std::string& text) {
     box.setIcon(QMessageBox::NoIcon);
-    box.setWindowTitle(QString::fromLatin1(CErrorBoxPresenter::CAPTION));
+    box.setWindowTitle(QString::fromLatin1(caption));
     box.setText(QString::fromUtf8(text));
     box.setTextFormat(Qt::PlainText);
-    box.setStandardButtons(QMessageBox::Ok);
     // Ctrl+C copies the message, as message boxes do on other desktops, so that the user can
     // paste it into a report.
     QAction* const copy = box.addAction(QStringLiteral("Copy"));
     copy->setShortcut(QKeySequence::Copy);
     QObject::connect(copy, &QAction::triggered, &box,
                      [&box] { QApplication::clipboard()->setText(box.text()); });
+}
+
+void SetUpErrorBox(QMessageBox& box, const std::string& text) {
+    SetUpBox(box, CErrorBoxPresenter::CAPTION, text);
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// Yes and No. What is asked (trusting a certificate) is never to be agreed to by a stray Enter,
+// so No is the default; Escape and the close box press No too.
+void SetUpQuestionBox(QMessageBox& box, const std::string& text) {
+    SetUpBox(box, CErrorBoxPresenter::QUESTION_CAPTION, text);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+}
+
+bool AnsweredYes(const QMessageBox& box) {
+    return box.clickedButton() != nullptr && box.clickedButton() == box.button(QMessageBox::Yes);
 }
 
 // Shows the box on top of its parent and asks for the keyboard focus: a window manager puts a
@@ -35,13 +53,24 @@ void Present(QWidget& box) {
     box.activateWindow();
 }
 
-void ShowModalBox(const std::string& text, QWidget* parent) {
-    QMessageBox box(parent);
-    SetUpBox(box, text);
-    // Modal from its first showing on, so that exec() only waits for the answer.
+// Modal from its first showing on, so that exec() only waits for the answer.
+void RunModal(QMessageBox& box) {
     box.setWindowModality(Qt::ApplicationModal);
     Present(box);
     box.exec();
+}
+
+void ShowModalBox(const std::string& text, QWidget* parent) {
+    QMessageBox box(parent);
+    SetUpErrorBox(box, text);
+    RunModal(box);
+}
+
+bool AskModal(const std::string& text, QWidget* parent) {
+    QMessageBox box(parent);
+    SetUpQuestionBox(box, text);
+    RunModal(box);
+    return AnsweredYes(box);
 }
 
 }  // namespace
@@ -63,17 +92,43 @@ CErrorBoxPresenter::CErrorBoxPresenter() : m_requests(std::make_shared<CUiThread
                     finished();
                     return;
                 }
-                self->OpenWorkerBox(text, std::move(finished));
+                self->OpenWorkerBox(BoxKind::Error, text,
+                                    [finished = std::move(finished)](bool) { finished(); });
             });
         if (!shown) {
             std::fprintf(stderr, "ERROR: %s\n", text.c_str());
         }
+    });
+    platform::SetQuestionHandler([requests, self](const std::string& text) {
+        if (requests->OnUiThread()) {
+            return AskModal(text, self.isNull() ? nullptr : self->BoxParent());
+        }
+        // Written before the asking thread is woken, read after: No unless the user said Yes.
+        const auto yes = std::make_shared<std::atomic<bool>>(false);
+        const bool shown =
+            requests->CallUntilFinished([self, text, yes](std::function<void()> finished) {
+                if (self.isNull()) {
+                    finished();
+                    return;
+                }
+                self->OpenWorkerBox(BoxKind::Question, text,
+                                    [yes, finished = std::move(finished)](bool answer) {
+                                        *yes = answer;
+                                        finished();
+                                    });
+            });
+        if (!shown) {
+            std::fprintf(stderr, "QUESTION (answered No): %s\n", text.c_str());
+            return false;
+        }
+        return yes->load();
     });
 }
 
 CErrorBoxPresenter::~CErrorBoxPresenter() {
     ReleaseWorkers();
     platform::SetErrorBoxHandler({});
+    platform::SetQuestionHandler({});
 }
 
 void CErrorBoxPresenter::SetOwnerWindow(QWidget* window) {
@@ -88,7 +143,8 @@ QWidget* CErrorBoxPresenter::BoxParent() const {
 }
 
 void CErrorBoxPresenter::ReleaseWorkers() {
-    // The boxes on show count as answered; only boxes asked for from now on are turned away.
+    // The boxes on show count as answered (a question with No); only boxes asked for from now on
+    // are turned away.
     std::vector<WorkerBox> boxes = std::exchange(m_workerBoxes, {});
     for (WorkerBox& entry : boxes) {
         if (!entry.box.isNull()) {
@@ -97,7 +153,7 @@ void CErrorBoxPresenter::ReleaseWorkers() {
             // It may be inside one of its own signals: deleted once that is over.
             entry.box->deleteLater();
         }
-        entry.finished();
+        entry.finished(false);
     }
     m_requests->Release();
 }
@@ -116,15 +172,22 @@ void CErrorBoxPresenter::CloseOldestWorkerBox() {
     }
 }
 
-void CErrorBoxPresenter::OpenWorkerBox(const std::string& text, std::function<void()> finished) {
+void CErrorBoxPresenter::OpenWorkerBox(BoxKind kind, const std::string& text,
+                                       std::function<void(bool yes)> finished) {
     // Qt owns the box from here on: its parent window, or deleteLater once it is answered.
     QMessageBox* box = std::make_unique<QMessageBox>().release();
-    SetUpBox(*box, text);
+    if (kind == BoxKind::Question) {
+        SetUpQuestionBox(*box, text);
+    } else {
+        SetUpErrorBox(*box, text);
+    }
     // Blocks no window: the main window stays usable while the worker waits for the user.
     box->setWindowModality(Qt::NonModal);
-    connect(box, &QMessageBox::finished, this, [this, box] { WorkerBoxClosed(box); });
-    // Gone unanswered, with a parent window that went first: the worker goes on all the same.
-    connect(box, &QObject::destroyed, this, [this] { WorkerBoxClosed(nullptr); });
+    connect(box, &QMessageBox::finished, this,
+            [this, box] { WorkerBoxClosed(box, AnsweredYes(*box)); });
+    // Gone unanswered, with a parent window that went first: the worker goes on all the same,
+    // and a question counts as answered No.
+    connect(box, &QObject::destroyed, this, [this] { WorkerBoxClosed(nullptr, false); });
     m_workerBoxes.push_back(WorkerBox{box, std::move(finished)});
     AttachWorkerBox(*box);
 }
@@ -157,7 +220,7 @@ void CErrorBoxPresenter::AttachWorkerBox(QMessageBox& box) {
     Present(box);
 }
 
-void CErrorBoxPresenter::WorkerBoxClosed(QMessageBox* box) {
+void CErrorBoxPresenter::WorkerBoxClosed(QMessageBox* box, bool yes) {
     // Null stands for a box destroyed before it was answered; its guarded pointer is null.
     const auto entry =
         std::find_if(m_workerBoxes.begin(), m_workerBoxes.end(),
@@ -167,7 +230,7 @@ void CErrorBoxPresenter::WorkerBoxClosed(QMessageBox* box) {
     }
     WorkerBox closed = std::move(*entry);
     m_workerBoxes.erase(entry);
-    closed.finished();
+    closed.finished(yes);
     if (!closed.box.isNull()) {
         closed.box->disconnect(this);
         closed.box->deleteLater();

@@ -1,14 +1,16 @@
 #pragma once
 
 // Shows the core's error boxes (platform::ShowErrorBox) in Qt: caption "ERROR", the text, one
-// OK button; Ctrl+C copies the text. Every box opens over the window the user is working in (the
-// active modal dialog, else the owner window, the main window), so that the window manager keeps it
-// on top, and takes the keyboard focus. A box asked for on the user-interface thread is modal and
-// its caller waits for it there. A box asked for on another thread (the fetch worker's) is shown by
-// the user-interface thread without blocking any window, while the asking thread waits until the
-// user closes it. It installs itself as the box handler for as long as it lives.
+// OK button; and its questions (platform::AskQuestion): caption "Zarvo", the text, Yes and No,
+// where No is the default and Escape and the close box also mean No. Ctrl+C copies the text.
+// Every box opens over the window the user is working in (the active modal dialog, else the owner
+// window, the main window), so that the window manager keeps it on top, and takes the keyboard
+// focus. A box asked for on the user-interface thread is modal and its caller waits for it there.
+// A box asked for on another thread (the fetch worker's) is shown by the user-interface thread
+// without blocking any window, while the asking thread waits until the user closes it. It
+// installs itself as the box and question handler for as long as it lives.
 //
-// It does not decide which failures deserve a box; the core does.
+// It does not decide which failures deserve a box, or what is asked; the core does.
 
 #include <QObject>
 #include <QPointer>
@@ -26,8 +28,9 @@ class CErrorBoxPresenter : public QObject {
     Q_OBJECT
 
 public:
-    // The box's caption.
+    // The captions of an error box and of a question.
     static constexpr const char* CAPTION = "ERROR";
+    static constexpr const char* QUESTION_CAPTION = "Zarvo";
 
     CErrorBoxPresenter();
     // Releases the waiting threads and uninstalls the handler.
@@ -39,9 +42,10 @@ public:
     // Where a box opens now: the active modal dialog, else the owner window (may be null).
     QWidget* BoxParent() const;
 
-    // For Exit: closes the boxes that other threads are waiting on, wakes those threads, and
-    // from now on answers other threads' boxes at once (their texts go to standard error), as
-    // no window is left to show them. The user-interface thread's own boxes are unaffected.
+    // For Exit: closes the boxes that other threads are waiting on, wakes those threads (a
+    // question is answered No), and from now on answers other threads' boxes at once (their
+    // texts go to standard error, questions are answered No), as no window is left to show
+    // them. The user-interface thread's own boxes are unaffected.
     void ReleaseWorkers();
 
     // The boxes shown for other threads and not yet closed, oldest first.
@@ -51,18 +55,22 @@ public:
     void CloseOldestWorkerBox();
 
 private:
+    enum class BoxKind { Error, Question };
+
     struct WorkerBox {
         QPointer<QMessageBox> box;
-        std::function<void()> finished;
+        // Given true when the box was answered Yes.
+        std::function<void(bool yes)> finished;
     };
 
     // On the user-interface thread: shows a box for another thread, which waits for
     // `finished`.
-    void OpenWorkerBox(const std::string& text, std::function<void()> finished);
+    void OpenWorkerBox(BoxKind kind, const std::string& text,
+                       std::function<void(bool yes)> finished);
     // Gives a worker's box the current BoxParent(). A box over a modal dialog moves on when
     // that dialog finishes, so that it outlives the dialog instead of going with it.
     void AttachWorkerBox(QMessageBox& box);
-    void WorkerBoxClosed(QMessageBox* box);
+    void WorkerBoxClosed(QMessageBox* box, bool yes);
 
     std::shared_ptr<CUiThreadRequests> m_requests;
     std::vector<WorkerBox> m_workerBoxes;

@@ -10,12 +10,16 @@
 #include <optional>
 #include <system_error>
 
+#include "config/ConfigFile.h"
+#include "config/ServerSettings.h"
 #include "fetch/ControlIds.h"
 #include "platform/ErrorBox.h"
 #include "platform/ProgramFolder.h"
+#include "platform/Secret.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CConfigDlg.h"
 #include "ui/CDialogUnits.h"
+#include "ui/CPasswordStore.h"
 #include "ui/CZarvoIcon.h"
 
 namespace {
@@ -37,6 +41,31 @@ constexpr int STATUS_BAND = 14;
 
 void SetId(QWidget& widget, int id) {
     widget.setObjectName(QString::number(id));
+}
+
+// The stored password of the configured server's user, for a run; empty when the settings name
+// no user. Whatever cannot be read here (the files, the settings) is left for the worker to
+// report; only a password file that is refused is shown, and the run goes on without it.
+std::string RunPassword() {
+    CServerSettings settings;
+    std::string error;
+    std::error_code ignored;
+    if (!ReadServerSettings(settings, error) || settings.user.empty() ||
+        !std::filesystem::exists(CONFIG_FILE_NAME, ignored)) {
+        return {};
+    }
+    std::vector<std::string> groups;
+    std::string serverLine;
+    if (!ReadConfigFile(CONFIG_FILE_NAME, groups, serverLine) || serverLine.empty()) {
+        return {};
+    }
+    const CServerAddress address = ParseServerLine(serverLine, settings);
+    std::string password;
+    if (!CPasswordStore::Load(CPasswordStore::KeyFor(settings.user, address.HostAndPort()),
+                              password, error)) {
+        platform::ShowErrorBox(error);
+    }
+    return password;
 }
 
 void MakeStatusBox(QLineEdit& edit, int id, bool rightAligned) {
@@ -218,7 +247,10 @@ void CZarvoDlg::OnStart() {
         // At once, so that a second press cannot ask for a second run; the worker confirms
         // with SetRunning when its run begins and ends.
         ShowRunning(true);
-        m_worker->OnStart();
+        // The run's alone: the worker wipes its copy when the run has taken it, and so do we.
+        std::string password = RunPassword();
+        m_worker->OnStart(password);
+        platform::WipeSecret(password);
     }
 }
 

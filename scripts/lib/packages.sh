@@ -23,5 +23,7 @@ ensure_packages() {
 }
 
 # What building Zarvo needs.
-# The window measures its layout in the font it is shown in, so a font must be there.
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libssl-dev zlib1g-dev fonts-dejavu-core)
+# The window measures its layout in the font it is shown in, so a font must be there; it keeps
+# the news server's password in the desktop's keyring through QtKeychain.
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev qtkeychain-qt6-dev libgtest-dev libgmock-dev libssl-dev
+    zlib1g-dev fonts-dejavu-core)

@@ -1,25 +1,36 @@
 // The configuration dialog: what it opens with (each available name once), Add's prefix rule,
-// Remove, Fetch Newsgroups against a scripted server (twice, and failing), Done and Cancel and
-// what each leaves in zarvo.cfg, and a file with a line the lists refuse.
+// Remove, Fetch Newsgroups against a scripted server (twice, failing, over TLS with a certificate
+// to trust, with a log-in), Done and Cancel and what each leaves in zarvo.cfg and
+// zarvo.settings, the password file, and a file with a line the lists refuse.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QTest>
 #include <filesystem>
+#include <map>
 
 #include "config/ConfigFile.h"
+#include "config/PasswordFile.h"
+#include "config/ServerSettings.h"
 #include "tests/support/Capture.h"
 #include "tests/support/NewsSpool.h"
 #include "tests/support/ScriptedNntpServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificate.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/CConfigDlg.h"
+#include "ui/CDialogUnits.h"
 
 namespace {
 
+using test::ScriptedReply;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using Names = std::vector<std::string>;
 
 const std::string SEP(CONFIG_SEPARATOR);
@@ -46,6 +57,7 @@ protected:
     test::ErrorBoxRecorder boxes;
     test::ConsoleCapture console;
     test::NewsSpool spool;
+    test::TestCertificate certificate;  // outlives the server that may use it
     test::ScriptedNntpServer server;
 };
 
@@ -252,6 +264,239 @@ TEST_F(ConfigDlgTest, LineWithAControlCharacterIsSkippedAndDoneWritesWhatTheDial
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     dialog->OnDone();
     EXPECT_EQ(test::ReadFile("zarvo.cfg"), "host\nchosen\n" + SEP + "\nalso.read\nkept\n");
+}
+
+TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheConnectionFieldsFollowThem) {
+    const auto dialog = Open();
+    const CDialogUnits units = CDialogUnits::FromFont(dialog->font());
+    EXPECT_EQ(dialog->width(), units.ToPixelsX(377));
+    EXPECT_GT(dialog->height(), units.ToPixelsY(284));
+    EXPECT_EQ(dialog->findChild<QWidget*>("1")->geometry(), units.ToPixels(135, 263, 50, 14));
+    EXPECT_EQ(dialog->findChild<QWidget*>("1015")->geometry(), units.ToPixels(25, 166, 323, 82));
+    // After Remove in the tab order, below Done and Cancel.
+    QWidget* next = dialog->findChild<QWidget*>("1017");
+    for (const int id : {1018, 1019, 1020, 1021, 1022}) {
+        do {
+            next = next->nextInFocusChain();
+        } while ((next->focusPolicy() & Qt::TabFocus) == 0);
+        ASSERT_EQ(next->objectName().toInt(), id);
+        EXPECT_GE(next->y(), units.ToPixelsY(284)) << id;
+    }
+    EXPECT_EQ(dialog->PasswordField().echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog->AllowUnencryptedField().text(), "Allow sending the password unencrypted");
+}
+
+TEST_F(ConfigDlgTest, ServerLinesOldAndNewFillTheFieldsAndStayAsTheyWereWhenSaved) {
+    const struct {
+        std::string line;
+        std::string settings;
+        std::string host;
+        std::string port;
+        std::string security;
+        std::string portHint;
+    } cases[] = {
+        {"news.example", "", "news.example", "", "None", "119"},
+        {"news.example:1119", "", "news.example", "1119", "None", "119"},
+        {"[::1]:1119", "", "::1", "1119", "None", "119"},
+        {"nntps://news.example", "", "news.example", "", "TLS", "563"},
+        {"nntps://news.example:4563/", "", "news.example", "4563", "TLS", "563"},
+        {"nntp://news.example", "starttls=1\n", "news.example", "", "STARTTLS", "119"},
+        {"nntp://news.example:8119", "", "news.example", "8119", "None", "119"},
+    };
+    for (const auto& c : cases) {
+        test::WriteFile("zarvo.cfg", c.line + "\ng\n" + SEP + "\n");
+        test::WriteFile(SETTINGS_FILE_NAME,
+                        c.settings + "user=alice\nallow-unencrypted-password=1\n");
+        const auto dialog = Open();
+        EXPECT_EQ(dialog->NewsServerField().text().toStdString(), c.host) << c.line;
+        EXPECT_EQ(dialog->PortField().text().toStdString(), c.port) << c.line;
+        EXPECT_EQ(dialog->PortField().placeholderText().toStdString(), c.portHint) << c.line;
+        EXPECT_EQ(dialog->SecurityField().currentText().toStdString(), c.security) << c.line;
+        EXPECT_EQ(dialog->UserNameField().text(), "alice");
+        EXPECT_TRUE(dialog->AllowUnencryptedField().isChecked());
+        dialog->OnDone();
+        EXPECT_EQ(test::ReadFile("zarvo.cfg"), c.line + "\ng\n" + SEP + "\n");
+        CServerSettings saved;
+        std::string error;
+        ASSERT_TRUE(ReadServerSettings(saved, error));
+        EXPECT_EQ(saved.startTls, c.security == "STARTTLS") << c.line;
+        EXPECT_EQ(saved.user, "alice");
+        EXPECT_TRUE(saved.allowUnencrypted);
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, DoneWritesTheFieldsAsAServerLineAndKeepsTheCertificatesTrustedMeanwhile) {
+    const struct {
+        std::string host;
+        std::string port;
+        int security;  // None, TLS, STARTTLS
+        std::string line;
+        bool startTls;
+    } cases[] = {
+        {"news.example", "", 0, "news.example", false},
+        {"news.example", "119", 0, "news.example", false},
+        {"news.example", "0", 1, "nntps://news.example", false},
+        {"news.example", "563", 1, "nntps://news.example", false},
+        {"news.example", "1563", 1, "nntps://news.example:1563", false},
+        {"news.example", "", 2, "nntp://news.example", true},
+        {"news.example:1119", "", 0, "news.example:1119", false},
+        {"news.example:1119", "2119", 2, "nntp://news.example:2119", true},
+        {"::1", "1119", 1, "nntps://[::1]:1119", false},
+    };
+    test::WriteFile("zarvo.cfg", "x\ng\n" + SEP + "\n");
+    for (const auto& c : cases) {
+        test::WriteFile(SETTINGS_FILE_NAME, "user=old\ntrust=old.example:563 AA:BB\n");
+        const auto dialog = Open();
+        dialog->NewsServerField().setText(QString::fromStdString(c.host));
+        dialog->PortField().setText(QString::fromStdString(c.port));
+        dialog->SecurityField().setCurrentIndex(c.security);
+        dialog->UserNameField().setText("bob");
+        // Trusted while the dialog is open: Done keeps it.
+        std::string error;
+        ASSERT_TRUE(TrustCertificate("news.example:563", "CC:DD", error));
+        dialog->OnDone();
+        EXPECT_EQ(test::ReadFile("zarvo.cfg"), c.line + "\ng\n" + SEP + "\n") << c.line;
+        CServerSettings saved;
+        ASSERT_TRUE(ReadServerSettings(saved, error));
+        EXPECT_EQ(saved.startTls, c.startTls) << c.line;
+        EXPECT_EQ(saved.user, "bob");
+        EXPECT_EQ(saved.trusted, (std::map<std::string, std::string>{
+                                     {"news.example:563", "CC:DD"}, {"old.example:563", "AA:BB"}}));
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, AUserNameWithALineBreakIsRefusedAndNothingIsWritten) {
+    const std::string before = "host\na\n" + SEP + "\n";
+    test::WriteFile("zarvo.cfg", before);
+    const auto dialog = Open();
+    dialog->UserNameField().setText("alice\nstarttls=1");
+    dialog->OnDone();
+    EXPECT_THAT(
+        boxes.Texts(),
+        ElementsAre("The user name cannot hold a line break. Please enter it on one line."));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(test::ReadFile("zarvo.cfg"), before);
+    EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
+}
+
+TEST_F(ConfigDlgTest, WithoutAKeyringThePasswordIsKeptInAPrivateFileAndComesBack) {
+    test::WriteFile("zarvo.cfg", "news.example\na\n" + SEP + "\n");
+    const std::string file = folder.Folder() + PASSWORD_FILE_NAME;
+    {
+        const auto dialog = Open();
+        dialog->UserNameField().setText("alice");
+        dialog->PasswordField().setText("s3cret pass");
+        dialog->OnDone();
+    }
+    EXPECT_THAT(boxes.Texts(), ElementsAre("No keyring answered, so the password is kept in the "
+                                           "file " +
+                                           file + ", which only you can read."));
+    struct stat status {};
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(test::ReadFile(file), "s3cret pass");
+    {
+        const auto dialog = Open();
+        EXPECT_EQ(dialog->PasswordField().text(), "s3cret pass");
+        dialog->PasswordField().setText("changed");
+        dialog->OnDone();  // told once: the file is there already
+    }
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(test::ReadFile(file), "changed");
+    {
+        const auto dialog = Open();
+        dialog->PasswordField().clear();
+        dialog->OnDone();
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    // A file that others can read is not used; the dialog says so and shows no password.
+    test::WriteFile(file, "leaked");
+    ::chmod(file.c_str(), 0644);
+    const auto dialog = Open();
+    EXPECT_EQ(dialog->PasswordField().text(), "");
+    ASSERT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_THAT(boxes.Texts().back(), HasSubstr("can be read or changed by other users"));
+}
+
+TEST_F(ConfigDlgTest, FetchNewsgroupsOverTlsAsksBeforeTrustingACertificateThatDoesNotVerify) {
+    server.UseTls(test::ScriptedNntpServer::Tls::Implicit, certificate);
+    spool.AddGroup("alt.secure", 1, 2);
+    test::WriteFile("zarvo.cfg", "x\n" + SEP + "\nalt.cached\n");
+    const auto dialog = Open();
+    dialog->SetServerText("nntps://" + server.Address());
+
+    dialog->OnFetchNewsgroups();  // No
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    const std::string question = boxes.Texts().front();
+    EXPECT_THAT(question, ::testing::StartsWith("? Zarvo did not connect to 127.0.0.1: its "
+                                                "certificate is self-signed"));
+    EXPECT_THAT(question, HasSubstr(certificate.Fingerprint()));
+    EXPECT_THAT(question, ::testing::EndsWith("\n\nTrust this certificate for 127.0.0.1?"));
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.cached"));
+    EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
+
+    boxes.AnswerQuestions(true);
+    dialog->OnFetchNewsgroups();  // Yes: trusted for good, and the list comes
+    EXPECT_THAT(boxes.Texts(), ElementsAre(question, question));
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.secure"));
+    EXPECT_THAT(test::ReadFile(SETTINGS_FILE_NAME),
+                HasSubstr("trust=127.0.0.1:" + std::to_string(server.Port()) + " " +
+                          certificate.Fingerprint()));
+    dialog->OnFetchNewsgroups();  // not asked again
+    EXPECT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_THAT(server.Commands(), ElementsAre("LIST", "quit", "LIST", "quit"));
+}
+
+TEST_F(ConfigDlgTest,
+       FetchNewsgroupsLogsInWithTheFieldsAndShowsTheSessionsReasonsNeverThePassword) {
+    spool.AddGroup("alt.members", 1, 2);
+    const std::string password = "pa55-w0rd";
+    const struct {
+        std::string user;
+        bool allowUnencrypted;
+        std::string passReply;
+        std::string message;  // none when the list came
+    } cases[] = {
+        {"alice", true, "281 welcome\r\n", ""},
+        {"alice", true, "481 no\r\n", "The server refused the user name or password."},
+        {"alice", false, "281 welcome\r\n",
+         "Zarvo did not send the password to 127.0.0.1: the connection is not encrypted. Choose "
+         "TLS or STARTTLS in Configure, or tick \"Allow sending the password unencrypted\"."},
+        {"", false, "",
+         "The server 127.0.0.1 asks for a user name and password. Enter them in "
+         "Configure."},
+    };
+    for (const auto& c : cases) {
+        server.On("AUTHINFO USER alice", ScriptedReply::Text("381 more\r\n"));
+        server.On("AUTHINFO PASS " + password, ScriptedReply::Text(c.passReply));
+        if (c.user.empty()) {
+            server.On("LIST", ScriptedReply::Text("480 who are you\r\n"));
+        }
+        const std::size_t shownBefore = boxes.Texts().size();
+        const auto dialog = Open();
+        dialog->SetServerText(server.Address());
+        dialog->UserNameField().setText(QString::fromStdString(c.user));
+        dialog->PasswordField().setText(QString::fromStdString(password));
+        dialog->AllowUnencryptedField().setChecked(c.allowUnencrypted);
+        dialog->OnFetchNewsgroups();
+        const std::vector<std::string> texts = boxes.Texts();
+        const std::vector<std::string> shown(texts.begin() + static_cast<long>(shownBefore),
+                                             texts.end());
+        if (c.message.empty()) {
+            EXPECT_THAT(shown, IsEmpty());
+            EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.members"));
+        } else {
+            EXPECT_THAT(shown, ElementsAre(c.message)) << c.message;
+            EXPECT_EQ(dialog->AvailableList().GetCount(), 0) << c.message;
+        }
+    }
+    EXPECT_THAT(server.Commands(),
+                ElementsAre("AUTHINFO USER alice", "AUTHINFO PASS " + password, "LIST", "quit",
+                            "AUTHINFO USER alice", "AUTHINFO PASS " + password, "LIST", "quit"));
+    EXPECT_THAT(console.Text(), Not(HasSubstr(password)));
 }
 
 }  // namespace

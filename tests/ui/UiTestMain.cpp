@@ -1,7 +1,8 @@
 // The window's tests need a QApplication for as long as they run; this main replaces
 // GoogleTest's own. The offscreen platform is the default, so no display is needed. The tests
 // get a home of their own: Delete File moves pictures to the desktop's trash, and the user's
-// real trash must never see a test's pictures.
+// real trash must never see a test's pictures. Nor may a test reach the desktop's keyring: the
+// session bus is one that is not there, so passwords go to the password file.
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directory(home.Path() / "data");
     qputenv("HOME", home.Path().string().c_str());
     qputenv("XDG_DATA_HOME", (home.Path() / "data").string().c_str());
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            ("unix:path=" + (runtime.Path() / "no-session-bus").string()).c_str());
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

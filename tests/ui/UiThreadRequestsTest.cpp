@@ -1,6 +1,6 @@
-// Carrying calls over to the user-interface thread, and the error boxes that other threads ask
-// for: who runs what where, which window a box opens over, who waits for whom, and how Exit
-// lets every waiting thread go.
+// Carrying calls over to the user-interface thread, and the error boxes and questions that other
+// threads ask for: who runs what where, which window a box opens over, who waits for whom, what
+// answers a question, and how Exit lets every waiting thread go.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -187,3 +187,76 @@ TEST(ErrorBoxPresenterTest, ReleasingWorkersClosesTheirBoxesAndAnswersLaterOnesA
 }
 
 }  // namespace
+
+TEST(ErrorBoxPresenterTest, QuestionsAreAnsweredYesOnlyByYesAndNoOnceExitHasBegun) {
+    CErrorBoxPresenter presenter;
+    QWidget owner;
+    owner.show();
+    presenter.SetOwnerWindow(&owner);
+    enum class Way { Yes, No, Escape, CloseBox, Enter };
+    const struct {
+        Way way;
+        bool answer;
+    } cases[] = {{Way::Yes, true},
+                 {Way::No, false},
+                 {Way::Escape, false},
+                 {Way::CloseBox, false},
+                 {Way::Enter, false}};
+    for (const auto& c : cases) {
+        const int way = static_cast<int>(c.way);
+        std::atomic<int> answer{-1};
+        std::thread worker([&] { answer = platform::AskQuestion("Trust this certificate?"); });
+        ASSERT_TRUE(test::WaitUntil([&] { return presenter.OpenWorkerBoxes() == 1; })) << way;
+        QMessageBox* const box = presenter.WorkerBoxes().front();
+        const BoxSeen seen = Inspect(*box);
+        EXPECT_EQ(seen.caption, "Zarvo");
+        EXPECT_EQ(seen.text, "Trust this certificate?");
+        EXPECT_EQ(seen.buttons, 2);
+        EXPECT_FALSE(seen.modal);  // only the worker waits
+        EXPECT_EQ(seen.parent, &owner);
+        test::RunEventsFor(20ms);
+        EXPECT_EQ(answer, -1) << way;
+        switch (c.way) {
+            case Way::Yes:
+                box->button(QMessageBox::Yes)->click();
+                break;
+            case Way::No:
+                box->button(QMessageBox::No)->click();
+                break;
+            case Way::Escape:
+                QTest::keyClick(box, Qt::Key_Escape);
+                break;
+            case Way::CloseBox:
+                box->close();
+                break;
+            case Way::Enter:  // No is the default
+                QTest::keyClick(box, Qt::Key_Return);
+                break;
+        }
+        ASSERT_TRUE(test::WaitUntil([&] { return answer != -1; })) << way;
+        worker.join();
+        EXPECT_EQ(answer, c.answer ? 1 : 0) << way;
+    }
+
+    // Asked on the user-interface thread, the box is modal over the owner.
+    test::OnNextModalWindow([&](QWidget* window) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->parentWidget(), &owner);
+        box->button(QMessageBox::Yes)->click();
+    });
+    EXPECT_TRUE(platform::AskQuestion("Trust it?"));
+
+    // Exit: the question on show and every later one are answered No.
+    std::atomic<int> answers{0};
+    std::atomic<bool> yes{false};
+    std::thread worker([&] {
+        yes = platform::AskQuestion("first") || platform::AskQuestion("second");
+        answers = 2;
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return presenter.OpenWorkerBoxes() == 1; }));
+    presenter.ReleaseWorkers();
+    worker.join();
+    EXPECT_EQ(answers, 2);
+    EXPECT_FALSE(yes);
+}

@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -19,6 +20,8 @@
 #include <thread>
 
 #include "config/ConfigFile.h"
+#include "config/PasswordFile.h"
+#include "config/ServerSettings.h"
 #include "fetch/ControlIds.h"
 #include "platform/ProgramFolder.h"
 #include "tests/support/Capture.h"
@@ -377,6 +380,35 @@ TEST_F(ZarvoDlgRecordedTest, FailedStartUpLeavesAWindowThatStillCloses) {
     Click(*dialog, 2);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_THAT(boxes.Texts(), ElementsAre("chdir failed", "No pictures available yet..."));
+}
+
+TEST_F(ZarvoDlgRecordedTest, StartHandsTheStoredPasswordToTheWorkerAndARefusedFileIsSaid) {
+    spool.AddGroup("g", 1, 0);
+    server.On("AUTHINFO USER alice", ScriptedReply::Text("381 more\r\n"));
+    server.On("AUTHINFO PASS s3cret", ScriptedReply::Text("281 welcome\r\n"));
+    Configure(server.Address(), {"g"});
+    test::WriteFile(folder.Path() / SETTINGS_FILE_NAME,
+                    "user=alice\nallow-unencrypted-password=1\n");
+    const std::string file = folder.Folder() + PASSWORD_FILE_NAME;
+    std::string error;
+    ASSERT_TRUE(WritePasswordFile(file, "s3cret", error));
+    const auto dialog = Open();
+    Click(*dialog, 1002);
+    ASSERT_TRUE(WaitForRuns(*dialog, 1));
+    EXPECT_THAT(server.Commands(),
+                ElementsAre("AUTHINFO USER alice", "AUTHINFO PASS s3cret", "GROUP  g", "quit"));
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    EXPECT_THAT(console.Text(), Not(::testing::HasSubstr("s3cret")));
+
+    // A file that others can read is refused with its message, and the run goes without it.
+    ::chmod(file.c_str(), 0644);
+    Click(*dialog, 1002);
+    ASSERT_TRUE(WaitForRuns(*dialog, 2));
+    ASSERT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_THAT(boxes.Texts()[0], ::testing::HasSubstr("can be read or changed by other users"));
+    EXPECT_EQ(boxes.Texts()[1],
+              "The server asks for the password of alice. Enter it in Configure.");
+    EXPECT_EQ(server.Commands().back(), "AUTHINFO USER alice");
 }
 
 }  // namespace
