@@ -24,4 +24,5 @@ ensure_packages() {
 
 # What building Zarvo needs.
 # The window measures its layout in the font it is shown in, so a font must be there.
-BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libssl-dev fonts-dejavu-core)
+BUILD_PACKAGES=(g++ cmake make qt6-base-dev libgtest-dev libgmock-dev libssl-dev zlib1g-dev
+    fonts-dejavu-core)
