@@ -6,12 +6,15 @@
 #include <limits>
 
 #include "decode/Crc32.h"
+#include "platform/LargePages.h"
 
 namespace {
 
 // The data is decoded in pieces of about this size, each piece's CRC taken right after it while
 // its bytes are still in the cache.
 constexpr std::size_t PIECE_SIZE = std::size_t{128} << 10;
+// From this size on the decoded data's buffer is asked for large pages.
+constexpr std::size_t LARGE_BODY = std::size_t{16} << 20;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -192,6 +195,10 @@ std::optional<CYEncPart> DecodeYEncArticle(std::string_view body, YEncPath path)
     // Decoded bytes are never more than the bytes they come from: room for the rest of the body
     // is room enough, and the decoder's scratch room too.
     std::string_view data = body.substr(position);
+    if (data.size() >= LARGE_BODY) {
+        part.data.reserve(data.size());
+        platform::AdviseLargePages(part.data.data(), data.size());
+    }
     part.data.resize(data.size());
     auto* out = reinterpret_cast<unsigned char*>(part.data.data());
     std::size_t written = 0;
