@@ -221,6 +221,11 @@ std::optional<CYEncPart> DecodeYEncArticle(std::string_view body, YEncPath path)
         keywordLine = result.keywordLine;
     }
     part.data.resize(written);
+    // A block that ends well before the body does (text or another block after it) gives back
+    // the room it did not use.
+    if (part.data.capacity() - written > written / 8 + PIECE_SIZE) {
+        part.data.shrink_to_fit();
+    }
     part.dataCrc = crc;
     if (keywordLine) {
         if (const std::string_view line = LineAt(body, position, next);

@@ -94,7 +94,8 @@ TEST_P(YEncLinesTest, EscapesAndKeywordLinesAtEveryPositionOfABlock) {
         {"a=y\n=x", "\x37\x0F\x0E", std::string::npos},  // "=y" inside a line is data
         {"a\r=y", "\x37\x0F", std::string::npos},        // CR alone starts no line
         {"a\n\n=z", "\x37\x10", std::string::npos},
-        {"a=", "\x37", std::string::npos},  // "=" as the very last byte
+        {"a=", "\x37", std::string::npos},                    // "=" as the very last byte
+        {".a\r\n..", "\x04\x37\x04\x04", std::string::npos},  // dots a line starts with
     };
     for (std::size_t lead = 0; lead < 40; ++lead) {
         for (const auto& c : cases) {
