@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <limits>
 
-#include "decode/Crc32.h"
 #include "platform/LargePages.h"
 
 namespace {
 
-// The data is decoded in pieces of about this size, each piece's CRC taken right after it while
-// its bytes are still in the cache.
-constexpr std::size_t PIECE_SIZE = std::size_t{128} << 10;
+// Unused room beyond this (and an eighth of the data) is given back.
+constexpr std::size_t SPARE_ROOM = std::size_t{64} << 10;
 // From this size on the decoded data's buffer is asked for large pages.
 constexpr std::size_t LARGE_BODY = std::size_t{16} << 20;
 
@@ -194,40 +191,23 @@ std::optional<CYEncPart> DecodeYEncArticle(std::string_view body, YEncPath path)
 
     // Decoded bytes are never more than the bytes they come from: room for the rest of the body
     // is room enough, and the decoder's scratch room too.
-    std::string_view data = body.substr(position);
+    const std::string_view data = body.substr(position);
     if (data.size() >= LARGE_BODY) {
         part.data.reserve(data.size());
         platform::AdviseLargePages(part.data.data(), data.size());
     }
     part.data.resize(data.size());
-    auto* out = reinterpret_cast<unsigned char*>(part.data.data());
-    std::size_t written = 0;
-    std::uint32_t crc = 0;
-    bool keywordLine = false;
-    while (!data.empty() && !keywordLine) {
-        // Pieces end after a line feed, so that each starts at a line start with no escape open.
-        std::size_t size = data.size();
-        if (size > PIECE_SIZE) {
-            const void* feed = std::memchr(data.data() + PIECE_SIZE, '\n', size - PIECE_SIZE);
-            if (feed != nullptr) {
-                size = static_cast<std::size_t>(static_cast<const char*>(feed) - data.data()) + 1;
-            }
-        }
-        const YEncLinesResult result = DecodeYEncLines(data.substr(0, size), out + written, path);
-        crc = Crc32(std::string_view(part.data.data() + written, result.written), crc);
-        written += result.written;
-        position += result.consumed;
-        data.remove_prefix(result.consumed);
-        keywordLine = result.keywordLine;
-    }
-    part.data.resize(written);
+    const YEncLinesResult result =
+        DecodeYEncLines(data, reinterpret_cast<unsigned char*>(part.data.data()), 0, path);
+    part.data.resize(result.written);
     // A block that ends well before the body does (text or another block after it) gives back
     // the room it did not use.
-    if (part.data.capacity() - written > written / 8 + PIECE_SIZE) {
+    if (part.data.capacity() - result.written > result.written / 8 + SPARE_ROOM) {
         part.data.shrink_to_fit();
     }
-    part.dataCrc = crc;
-    if (keywordLine) {
+    part.dataCrc = result.crc;
+    position += result.consumed;
+    if (result.keywordLine) {
         if (const std::string_view line = LineAt(body, position, next);
             IsKeywordLine(line, "=yend")) {
             ReadEndLine(line, part);

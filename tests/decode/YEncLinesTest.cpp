@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "decode/Crc32.h"
+
 #include <random>
 #include <string>
 #include <vector>
@@ -19,15 +21,16 @@ struct Decoded {
     std::string bytes;
     std::size_t consumed = 0;
     bool keywordLine = false;
+    std::uint32_t crc = 0;
     bool operator==(const Decoded&) const = default;
 };
 
-Decoded Decode(std::string_view in, YEncPath path) {
+Decoded Decode(std::string_view in, YEncPath path, std::uint32_t previousCrc = 0) {
     std::string out(in.size(), '\0');
     const YEncLinesResult result =
-        DecodeYEncLines(in, reinterpret_cast<unsigned char*>(out.data()), path);
+        DecodeYEncLines(in, reinterpret_cast<unsigned char*>(out.data()), previousCrc, path);
     out.resize(result.written);
-    return {out, result.consumed, result.keywordLine};
+    return {out, result.consumed, result.keywordLine, result.crc};
 }
 
 class YEncLinesTest : public ::testing::TestWithParam<YEncPath> {};
@@ -69,6 +72,7 @@ TEST_P(YEncLinesTest, EncodedDataDecodesByteForByte) {
             const std::string lines = test::YEncEncodeLines(data, knob.options);
             const Decoded decoded = Decode(lines, GetParam());
             EXPECT_TRUE(decoded.bytes == data) << knob.what << ", " << size << " bytes";
+            EXPECT_EQ(decoded.crc, Crc32(data)) << knob.what << ", " << size << " bytes";
             EXPECT_EQ(decoded.consumed, lines.size()) << knob.what;
             EXPECT_FALSE(decoded.keywordLine) << knob.what;
         }
@@ -115,7 +119,7 @@ TEST_P(YEncLinesTest, EscapesAndKeywordLinesAtEveryPositionOfABlock) {
         }
     }
     // A body that starts with the keyword line stops at once.
-    EXPECT_EQ(Decode("=yend size=0\r\n", GetParam()), (Decoded{"", 0, true}));
+    EXPECT_EQ(Decode("=yend size=0\r\n", GetParam()), (Decoded{"", 0, true, 0}));
 }
 
 TEST_P(YEncLinesTest, SameAsTheByteLoopOnAnyInput) {
@@ -123,12 +127,14 @@ TEST_P(YEncLinesTest, SameAsTheByteLoopOnAnyInput) {
     const std::string alphabet = "==\r\n\nyy*a.\t ";
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {
-        std::string in(random() % 200, '\0');
+        std::string in(random() % 400, '\0');
         for (char& c : in) {
             c = random() % 3 == 0 ? alphabet[random() % alphabet.size()]
                                   : static_cast<char>(random());
         }
-        EXPECT_EQ(Decode(in, GetParam()), Decode(in, YEncPath::Scalar)) << "round " << round;
+        // The CRC goes on from one given, as for the later pieces of a block.
+        EXPECT_EQ(Decode(in, GetParam(), round), Decode(in, YEncPath::Scalar, round))
+            << "round " << round;
     }
 }
 

@@ -1,7 +1,8 @@
 // The yEnc decoder on fuzzed bodies. Beyond memory errors it holds: every vectorised path gives
 // exactly what the byte loop gives, for the data lines alone and for whole blocks; a body cut
 // after any line feed decodes, up to the cut, to a prefix of the whole, and the two pieces
-// decoded one after the other give the whole; a block's computed CRC is that of its data.
+// decoded one after the other (the CRC going on from the first) give the whole; the CRCs are
+// those of the decoded bytes.
 //
 // Input: one byte that chooses where to cut, then the body.
 
@@ -22,18 +23,19 @@ struct Decoded {
     std::string bytes;
     std::size_t consumed = 0;
     bool keywordLine = false;
+    std::uint32_t crc = 0;
     bool operator==(const Decoded&) const = default;
 };
 
-Decoded Decode(std::string_view in, YEncPath path) {
+Decoded Decode(std::string_view in, YEncPath path, std::uint32_t previousCrc = 0) {
     std::string out(in.size(), '\0');
     const YEncLinesResult result =
-        DecodeYEncLines(in, reinterpret_cast<unsigned char*>(out.data()), path);
+        DecodeYEncLines(in, reinterpret_cast<unsigned char*>(out.data()), previousCrc, path);
     if (result.written > in.size() || result.consumed > in.size()) {
         fuzz::Broken("the decoder reports more than its input");
     }
     out.resize(result.written);
-    return {out, result.consumed, result.keywordLine};
+    return {out, result.consumed, result.keywordLine, result.crc};
 }
 
 bool SamePart(const std::optional<CYEncPart>& a, const std::optional<CYEncPart>& b) {
@@ -59,6 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view body(reinterpret_cast<const char*>(data + 1), size - 1);
 
     const Decoded whole = Decode(body, YEncPath::Scalar);
+    if (whole.crc != Crc32(whole.bytes)) {
+        fuzz::Broken("the CRC is not that of the decoded bytes");
+    }
     const std::optional<CYEncPart> part = DecodeYEncArticle(body, YEncPath::Scalar);
     if (part && part->dataCrc != Crc32(part->data)) {
         fuzz::Broken("the block's CRC is not that of its data");
@@ -89,10 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (cut.keywordLine || cut.consumed != head.size() || !whole.bytes.starts_with(cut.bytes)) {
             fuzz::Broken("a body cut at a line feed is not a prefix of the whole");
         }
-        const Decoded rest = Decode(body.substr(head.size()), path);
+        const Decoded rest = Decode(body.substr(head.size()), path, cut.crc);
         if (cut.bytes + rest.bytes != whole.bytes ||
             head.size() + rest.consumed != whole.consumed ||
-            rest.keywordLine != whole.keywordLine) {
+            rest.keywordLine != whole.keywordLine || rest.crc != whole.crc) {
             fuzz::Broken("the two pieces of a cut body do not make the whole");
         }
     }
