@@ -26,4 +26,4 @@ ensure_packages() {
 # The window measures its layout in the font it is shown in, so a font must be there; it keeps
 # the news server's password in the desktop's keyring through QtKeychain.
 BUILD_PACKAGES=(g++ cmake make qt6-base-dev qtkeychain-qt6-dev libgtest-dev libgmock-dev libssl-dev
-    fonts-dejavu-core)
+    zlib1g-dev fonts-dejavu-core)
