@@ -19,7 +19,7 @@
 
 #include "decode/CArticleReader.h"
 #include "decode/CPictureFile.h"
-#include "decode/PicturePublisher.h"
+#include "decode/PictureName.h"
 #include "nntp/Split.h"
 #include "platform/Console.h"
 #include "platform/ErrorBox.h"
@@ -111,23 +111,7 @@ std::optional<std::string> PictureBaseName(std::string_view line) {
         }
         name += fields[i];
     }
-    // Only the last part of a name that carries a folder, a drive or a parent reference is
-    // kept, so no article can write outside the picture folder. The first character is never
-    // taken for a separator; a leading "/" is dropped all the same, since on Linux it would be
-    // one.
-    const std::size_t separator = name.find_last_of("\\/:");
-    std::string base =
-        separator != std::string::npos && separator > 0 ? name.substr(separator + 1) : name;
-    if (!base.empty() && base.front() == '/') {
-        base.erase(0, 1);
-    }
-    // A name the file system would refuse is cut down, keeping its extension so that the
-    // picture still opens as what it is.
-    base = NumberedPictureName(base, 1);
-    if (base.empty() || base == "." || base == "..") {
-        return std::nullopt;
-    }
-    return base;
+    return SafePictureName(name);
 }
 
 // Decodes one data line (its length character already checked) into the picture. False when
