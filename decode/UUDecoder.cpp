@@ -241,7 +241,71 @@ bool IsEndLine(std::string_view line) {
     return line.starts_with("end") || line.starts_with("END");
 }
 
+// A line of a part counts as data when it has a data line's shape: a length character, then as
+// many characters as that length needs (up to two more, which some encoders add, or up to two
+// fewer, where trailing blanks were trimmed), none of them outside the uuencode alphabet.
+bool LooksLikeDataLine(std::string_view line) {
+    if (line.empty()) {
+        return false;
+    }
+    const auto inAlphabet = [](char c) { return c >= 0x20 && c <= 0x60; };
+    if (!std::all_of(line.begin(), line.end(), inAlphabet)) {
+        return false;
+    }
+    const std::size_t count = (static_cast<unsigned char>(line.front()) - 0x20u) & 0x3Fu;
+    const std::size_t characters = 4 * ((count + 2) / 3);
+    return line.size() + 1 >= characters && line.size() - 1 <= characters + 2;
+}
+
+void AppendDataLine(std::string_view line, std::string& out) {
+    const std::size_t count = (static_cast<unsigned char>(line.front()) - 0x20u) & 0x3Fu;
+    const auto* in = reinterpret_cast<const unsigned char*>(line.data()) + 1;
+    std::size_t characters = line.size() - 1;
+    for (std::size_t done = 0; done < count; done += 3) {
+        // A line cut short decodes as if the missing characters were spaces.
+        unsigned char group[4] = {' ', ' ', ' ', ' '};
+        for (std::size_t i = 0; i < 4 && i < characters; ++i) {
+            group[i] = in[i];
+        }
+        const std::uint32_t bytes = FIRST[group[0]] | SECOND[group[1]] | THIRD[group[2]] |
+                                    FOURTH[group[3]];
+        // The tables put the three bytes first in memory, whatever the byte order.
+        unsigned char three[4];
+        std::memcpy(three, &bytes, sizeof bytes);
+        out.append(reinterpret_cast<const char*>(three), std::min<std::size_t>(3, count - done));
+        in += std::min<std::size_t>(4, characters);
+        characters -= std::min<std::size_t>(4, characters);
+    }
+}
+
 }  // namespace
+
+CUUPart UUDecodePart(std::string_view body) {
+    CUUPart part;
+    bool begunHere = false;
+    while (!body.empty() && !part.ended) {
+        const std::size_t feed = body.find('\n');
+        std::string_view line = body.substr(0, feed);
+        body.remove_prefix(feed == std::string_view::npos ? body.size() : feed + 1);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        if (!begunHere && line.starts_with("begin ")) {
+            if (const std::optional<std::string> name = PictureBaseName(line)) {
+                part.name = *name;
+                part.begun = begunHere = true;
+                part.data.clear();  // what looked like data before the begin line was not
+                continue;
+            }
+        }
+        if (IsEndLine(line)) {
+            part.ended = true;
+        } else if (LooksLikeDataLine(line)) {
+            AppendDataLine(line, part.data);
+        }
+    }
+    return part;
+}
 
 std::string UUDecodeFile(const std::string& articleFile,
                          const std::optional<std::string>& subFolder, std::size_t readChunkSize) {

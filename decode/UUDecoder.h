@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "decode/CArticleReader.h"
 
@@ -23,3 +24,17 @@
 std::string UUDecodeFile(const std::string& articleFile,
                          const std::optional<std::string>& subFolder,
                          std::size_t readChunkSize = CArticleReader::CHUNK_SIZE);
+
+// One part of a uuencoded picture posted in several articles ("name (2/3)"), decoded from the
+// article's body in memory.
+struct CUUPart {
+    std::string name;     // the safe base name from the part's begin line; empty without one
+    bool begun = false;   // the part holds the begin line: it is the first
+    bool ended = false;   // the part holds the end line: it is the last
+    std::string data;     // the bytes of its data lines
+};
+
+// The data lines of the part: after its begin line when it has one, otherwise every line that
+// has the shape of a data line (a length character and as many characters as that length
+// needs), up to its end line. Lines of other text around them are passed over.
+CUUPart UUDecodePart(std::string_view body);

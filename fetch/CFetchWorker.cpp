@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "decode/CPartAssembler.h"
 #include "fetch/CArticleFile.h"
 #include "fetch/FetchThread.h"
 #include "platform/Secret.h"
@@ -24,6 +25,7 @@ bool CFetchWorker::StartThread() {
     m_threadArg->stop.Reset();
     // This process has not begun to write any, so none of its own can be lost.
     CArticleFile::RemoveLeftovers();
+    CPartAssembler::RemoveStale(CArticleFile::FOLDER);
     try {
         m_thread = std::thread(FetchThread, m_threadArg);
     } catch (const std::system_error&) {

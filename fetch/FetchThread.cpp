@@ -9,7 +9,12 @@
 
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
+#include "decode/CPartAssembler.h"
+#include "decode/PictureName.h"
 #include "decode/UUDecoder.h"
+#include "decode/YEncArticle.h"
+#include "decode/YEncPicture.h"
+#include "fetch/ArticleHeader.h"
 #include "fetch/CArticleFile.h"
 #include "fetch/CRunStatus.h"
 #include "fetch/ControlIds.h"
@@ -39,6 +44,64 @@ std::string DecodeArticle(const std::string& articleFile, const std::string& gro
     } catch (...) {
         return {};
     }
+}
+
+// The picture an article completes, if any. A yEnc post is decoded straight from the body; a
+// picture posted in several articles is put together part by part; anything else goes the
+// uudecoder's way, through the article file. A part that fails its own checks is passed over:
+// a repost may bring it whole.
+std::string ExtractPicture(CPartAssembler& assembler, const std::string& group,
+                           const CNewsMessage& message, CArticleFile& articleFile) {
+    if (std::optional<CYEncPart> yenc = DecodeYEncArticle(message.body)) {
+        if (!yenc->Verified()) {
+            platform::WriteConsole("article " + std::to_string(message.number) +
+                                   ": a yEnc part that fails its checks\n");
+            return {};
+        }
+        if (yenc->WholeFile()) {
+            return SaveYEncPicture(*yenc, group);
+        }
+        if (yenc->part == 0) {
+            return {};  // part of a file, yet without its number: nothing to keep it apart by
+        }
+        CPartAssembler::Part part;
+        part.kind = CPendingRecord::Kind::Ranges;
+        part.key = yenc->name + "\n" + std::to_string(yenc->fileSize) + "\n" +
+                   std::to_string(yenc->total);
+        part.name = SafePictureName(yenc->name).value_or("");
+        part.number = yenc->part;
+        part.total = yenc->total;
+        part.fileSize = yenc->fileSize;
+        part.offset = yenc->begin - 1;
+        part.data = yenc->data;
+        part.fileCrc = yenc->fileCrc;
+        return assembler.AddPart(group, part);
+    }
+    const std::optional<CSubjectParts> numbers =
+        FindSubjectParts(HeaderField(message.header, "Subject"));
+    if (numbers && numbers->total > 1) {
+        CUUPart uu = UUDecodePart(message.body);
+        // A whole picture in one article, whatever its subject says, is the uudecoder's.
+        if (!(uu.begun && uu.ended)) {
+            if (!uu.begun && uu.data.empty()) {
+                return {};  // no uuencoded lines: a text part of the posting
+            }
+            CPartAssembler::Part part;
+            part.kind = CPendingRecord::Kind::Ordered;
+            part.key = HeaderField(message.header, "From") + "\n" + numbers->rest + "\n" +
+                       std::to_string(numbers->total);
+            part.name = uu.name;
+            part.number = numbers->number;
+            part.total = numbers->total;
+            part.data = uu.data;
+            part.last = uu.ended;
+            return assembler.AddPart(group, part);
+        }
+    }
+    if (message.body.empty() || !articleFile.Write(message.body)) {
+        return {};
+    }
+    return DecodeArticle(articleFile.Path(), group);
 }
 
 // ReadMessage, with a failure that it raises (memory running out near the reply cap) costing
@@ -101,8 +164,9 @@ enum class GroupEnd { Done, Stopped, Lost };
 
 // Every article of one group, first to last inclusive. A lost connection is won back and the
 // group resumed at the article that was under way.
-GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, const std::string& name,
-                            const CNewsGroup& group, int& tries, std::string& why) {
+GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, CPartAssembler& assembler,
+                            const std::string& name, const CNewsGroup& group, int& tries,
+                            std::string& why) {
     const std::uint64_t first = static_cast<std::uint32_t>(group.first);
     const std::uint64_t last = static_cast<std::uint32_t>(group.last);
     const std::uint64_t count = last >= first ? last - first + 1 : 0;
@@ -136,9 +200,9 @@ GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, const std::strin
         tries = 0;
         arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
         arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(n - first + 1, count));
-        if (message != nullptr && !message->body.empty() && articleFile.Write(message->body)) {
+        if (message != nullptr) {
             try {
-                const std::string picture = DecodeArticle(articleFile.Path(), name);
+                const std::string picture = ExtractPicture(assembler, name, *message, articleFile);
                 if (!picture.empty()) {
                     status.Picture();
                     const std::size_t size = arg.dlg.AppendPicture(picture);
@@ -290,6 +354,7 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     arg.dlg.ClearPictures();
     std::error_code ignored;  // a folder that exists already is fine
     std::filesystem::create_directory(CArticleFile::FOLDER, ignored);
+    CPartAssembler assembler(CArticleFile::FOLDER, "images");
     CRunStatus::Outcome outcome = CRunStatus::Outcome::Done;
     int tries = 0;
     for (std::size_t i = 0; i < newsGroups.size() && !refused; ++i) {
@@ -329,7 +394,7 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         if (opened == Opened::Yes) {
             std::filesystem::create_directories(std::filesystem::path("images") / name, ignored);
             arg.dlg.SetEditText(IDC_GROUP_NAME, name);
-            end = FetchGroupArticles(arg, status, name, *group, tries, why);
+            end = FetchGroupArticles(arg, status, assembler, name, *group, tries, why);
             group.reset();
         }
         if (end == GroupEnd::Lost) {

@@ -19,6 +19,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificate.h"
 #include "tests/support/UUEncode.h"
+#include "tests/support/YEncEncode.h"
 
 namespace {
 
@@ -407,6 +408,74 @@ TEST_F(FetchWorkerTest, ACertificateIsTrustedOnlyWhenTheUserSaysSoAndThenForGood
                                      certificate.Fingerprint()));
     Run();
     EXPECT_EQ(boxes.Texts().size(), 2u);  // not asked again
+}
+
+// Part `number` of `count` of a yEnc posting of `file`.
+std::string YEncPart(const std::string& file, const std::string& name, std::uint32_t number,
+                     std::uint32_t count, bool badCrc = false) {
+    const std::uint64_t size = (file.size() + count - 1) / count;
+    test::YEncOptions options;
+    options.part = number;
+    options.total = count;
+    options.begin = (number - 1) * size + 1;
+    options.end = std::min<std::uint64_t>(number * size, file.size());
+    options.badCrc = badCrc;
+    return test::YEncEncode(file, name, options);
+}
+
+TEST_F(FetchWorkerTest, YEncAndPicturesInSeveralPartsComeOutWholeAndChecked) {
+    const std::string single = test::PictureBytes(7000, 11);
+    const std::string threeParts = test::PictureBytes(20000, 12);
+    const std::string uuTwoParts = test::PictureBytes(45 * 40, 13);
+    const std::string badWhole = test::PictureBytes(3000, 14);
+    const std::string uu = test::UUEncode(uuTwoParts, "old school.gif", "\r\n");
+    const std::size_t cut = uu.find("\r\n", uu.size() / 2) + 2;
+    spool.AddGroup("g", 1, 9);
+    spool.AddArticle("g", 1, YEncPart(threeParts, "three.jpg", 3, 3), "three.jpg (3/3)");
+    spool.AddArticle("g", 2, test::YEncEncode(single, "single.png"));
+    spool.AddArticle("g", 3, "Part 2 follows.\r\n" + uu.substr(cut), "old school.gif (2/2)");
+    spool.AddArticle("g", 4, YEncPart(threeParts, "three.jpg", 1, 3), "three.jpg (1/3)");
+    spool.AddArticle("g", 5, YEncPart(badWhole, "bad.jpg", 1, 2, true), "bad.jpg (1/2)");
+    spool.AddArticle("g", 6, "just words\r\n");
+    spool.AddArticle("g", 7, uu.substr(0, cut), "old school.gif (1/2)");
+    spool.AddArticle("g", 8, YEncPart(badWhole, "bad.jpg", 2, 2), "bad.jpg (2/2)");
+    spool.AddArticle("g", 9, YEncPart(threeParts, "three.jpg", 2, 3), "three.jpg (2/3)");
+    Configure(server.Address(), {"g"});
+    Run();
+    const std::string pictures = folder.Folder() + "images/g/";
+    // In the order each became whole.
+    EXPECT_THAT(
+        display.Pictures(),
+        ElementsAre(pictures + "single.png", pictures + "old_school.gif", pictures + "three.jpg"));
+    EXPECT_EQ(test::ReadFile(pictures + "single.png"), single);
+    EXPECT_EQ(test::ReadFile(pictures + "three.jpg"), threeParts);
+    EXPECT_EQ(test::ReadFile(pictures + "old_school.gif"), uuTwoParts);
+    EXPECT_FALSE(std::filesystem::exists(pictures + "bad.jpg"));
+    // Part 2 of bad.jpg waits for a good part 1; nothing else is left pending.
+    std::size_t pending = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("tmp_dir/g")) {
+        pending += entry.path().filename() != ".lock";
+    }
+    EXPECT_EQ(pending, 2u);
+    EXPECT_THAT(console.Text(), ::testing::HasSubstr("a yEnc part that fails its checks"));
+}
+
+TEST_F(FetchWorkerTest, PartsSplitAcrossTwoRunsMakeThePictureInTheSecond) {
+    const std::string file = test::PictureBytes(9000, 15);
+    spool.AddGroup("g", 1, 2);
+    spool.AddArticle("g", 1, YEncPart(file, "late.jpg", 2, 3), "late.jpg (2/3)");
+    spool.AddArticle("g", 2, YEncPart(file, "late.jpg", 1, 3), "late.jpg (1/3)");
+    Configure(server.Address(), {"g"});
+    Run();
+    EXPECT_THAT(display.Pictures(), IsEmpty());
+    CFetchWorker restarted(display);  // as after the program started again
+    ASSERT_TRUE(restarted.StartThread());
+    spool.AddGroup("g", 1, 3);
+    spool.AddArticle("g", 3, YEncPart(file, "late.jpg", 3, 3), "late.jpg (3/3)");
+    restarted.OnStart();
+    ASSERT_TRUE(restarted.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_THAT(display.Pictures(), ElementsAre(folder.Folder() + "images/g/late.jpg"));
+    EXPECT_EQ(test::ReadFile("images/g/late.jpg"), file);
 }
 
 TEST_F(FetchWorkerTest, LeftoverArticleFilesOfEndedProcessesAreRemovedAtStart) {

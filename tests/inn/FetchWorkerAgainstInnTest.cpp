@@ -15,6 +15,7 @@
 #include "tests/support/InnServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UUEncode.h"
+#include "tests/support/YEncEncode.h"
 
 namespace {
 
@@ -114,6 +115,80 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     EXPECT_THAT(FolderNames(folder.Path()),
                 UnorderedElementsAreArray({"images", "tmp_dir", "zarvo.cfg"}));
     EXPECT_THAT(FolderNames(folder.Path() / "tmp_dir"), IsEmpty());
+}
+
+TEST(FetchWorkerAgainstInnTest, YEncAndPicturesInSeveralPartsComeOutByteForByte) {
+    test::InnServer inn;
+    if (!inn.Available()) {
+        GTEST_SKIP() << test::InnServer::SkipReason();
+    }
+    const std::string group = inn.CreateGroup();
+    ASSERT_FALSE(group.empty()) << inn.Error();
+    // Part `number` of `count` of a yEnc posting.
+    const auto part = [](const std::string& file, const std::string& name, std::uint32_t number,
+                         std::uint32_t count, bool badCrc = false) {
+        const std::uint64_t size = (file.size() + count - 1) / count;
+        test::YEncOptions options;
+        options.part = number;
+        options.total = count;
+        options.begin = (number - 1) * size + 1;
+        options.end = std::min<std::uint64_t>(number * size, file.size());
+        options.badCrc = badCrc;
+        return test::YEncEncode(file, name, options);
+    };
+    const std::map<std::string, std::string> files = {
+        {"one.jpg", test::PictureBytes(9000, 21)},
+        {"three.jpg", test::PictureBytes(30000, 22)},
+        {"ten.png", test::PictureBytes(100000, 23)},
+        {"duo.gif", test::PictureBytes(45 * 60 + 8, 24)},
+    };
+    const std::string bad = test::PictureBytes(5000, 25);
+    const std::string duo = test::UUEncode(files.at("duo.gif"), "duo.gif", "\r\n");
+    const std::size_t cut = duo.find("\r\n", duo.size() / 2) + 2;
+    std::vector<std::pair<std::string, std::string>> postings;  // subject, body
+    postings.emplace_back("words", "Only words here.\r\n");
+    for (const std::uint32_t n : {5u, 1u, 10u, 2u, 9u, 3u, 8u, 4u, 7u, 6u}) {
+        postings.emplace_back("ten.png (" + std::to_string(n) + "/10)",
+                              part(files.at("ten.png"), "ten.png", n, 10));
+        if (n == 10) {
+            postings.emplace_back("three.jpg (2/3)",
+                                  part(files.at("three.jpg"), "three.jpg", 2, 3));
+            postings.emplace_back("duo.gif (2/2)", "Second half:\r\n" + duo.substr(cut));
+            postings.emplace_back("bad.jpg (1/2)", part(bad, "bad.jpg", 1, 2, true));
+        }
+    }
+    postings.emplace_back("one.jpg", test::YEncEncode(files.at("one.jpg"), "one.jpg"));
+    postings.emplace_back("three.jpg (3/3)", part(files.at("three.jpg"), "three.jpg", 3, 3));
+    postings.emplace_back("bad.jpg (2/2)", part(bad, "bad.jpg", 2, 2));
+    postings.emplace_back("duo.gif (1/2)", duo.substr(0, cut));
+    postings.emplace_back("three.jpg (1/3)", part(files.at("three.jpg"), "three.jpg", 1, 3));
+    for (const auto& [subject, body] : postings) {
+        ASSERT_FALSE(inn.Post(group, subject, body).empty()) << inn.Error();
+    }
+    ASSERT_TRUE(inn.WaitForArticles(group, static_cast<std::uint32_t>(postings.size())))
+        << inn.Error();
+
+    test::TempDir folder(true);
+    platform::SetProgramFolder(folder.Folder());
+    std::filesystem::create_directory("images");
+    WriteConfigFile(inn.Address(), {group}, {});
+    test::ConsoleCapture console;
+    test::ErrorBoxRecorder boxes;
+    test::FakeFetchDisplay display;
+    CFetchWorker worker(display);
+    ASSERT_TRUE(worker.InitServer() && worker.StartThread());
+    worker.OnStart();
+    ASSERT_TRUE(worker.WaitForRuns(1, 120s));
+    EXPECT_TRUE(worker.EndRun(5s));
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    std::vector<std::string> names;
+    for (const auto& [name, data] : files) {
+        names.push_back(name);
+        EXPECT_EQ(test::ReadFile(folder.Path() / "images" / group / name), data) << name;
+    }
+    // Nothing that failed a check, and nothing partial, reached the picture folder.
+    EXPECT_THAT(FolderNames(folder.Path() / "images" / group), UnorderedElementsAreArray(names));
+    EXPECT_EQ(display.Pictures().size(), files.size());
 }
 
 }  // namespace

@@ -8,10 +8,11 @@ void NewsSpool::AddGroup(const std::string& name, std::uint32_t first, std::uint
     m_groups[name].last = last;
 }
 
-void NewsSpool::AddArticle(const std::string& group, std::uint32_t number,
-                           const std::string& body) {
+void NewsSpool::AddArticle(const std::string& group, std::uint32_t number, const std::string& body,
+                           const std::string& subject, const std::string& from) {
     std::lock_guard lock(m_mutex);
-    m_groups[group].articles[number] = body;
+    m_groups[group].articles[number] = {
+        body, subject.empty() ? "article " + std::to_string(number) : subject, from};
 }
 
 ScriptedNntpServer::Handler NewsSpool::Handler() {
@@ -56,11 +57,12 @@ ScriptedReply NewsSpool::Answer(const std::string& command) {
         const std::string id = "<" + std::to_string(number) + "@spool>";
         if (head) {
             return ScriptedReply::Text("221 " + std::to_string(number) + " " + id + "\r\n" +
-                                       DotStuff("Subject: article " + std::to_string(number) +
+                                       DotStuff("Subject: " + article->second.subject +
+                                                "\r\nFrom: " + article->second.from +
                                                 "\r\nMessage-ID: " + id + "\r\n"));
         }
         return ScriptedReply::Text("222 " + std::to_string(number) + " " + id + "\r\n" +
-                                   DotStuff(article->second));
+                                   DotStuff(article->second.body));
     }
     return ScriptedReply::Text("500 What?\r\n");
 }

@@ -17,8 +17,11 @@ class NewsSpool {
 public:
     // A group with the given range as GROUP reports it, whatever articles it holds.
     void AddGroup(const std::string& name, std::uint32_t first, std::uint32_t last);
-    // An article; its body lines end in CR LF as on the wire (before dot-stuffing).
-    void AddArticle(const std::string& group, std::uint32_t number, const std::string& body);
+    // An article; its body lines end in CR LF as on the wire (before dot-stuffing). Its header
+    // has the subject given ("article <number>" without one) and the poster.
+    void AddArticle(const std::string& group, std::uint32_t number, const std::string& body,
+                    const std::string& subject = {},
+                    const std::string& from = "Poster <poster@example.com>");
 
     // A handler for ScriptedNntpServer::SetHandler. The spool must outlive the server.
     ScriptedNntpServer::Handler Handler();
@@ -27,7 +30,12 @@ private:
     struct Group {
         std::uint32_t first = 0;
         std::uint32_t last = 0;
-        std::map<std::uint32_t, std::string> articles;
+        struct Article {
+            std::string body;
+            std::string subject;
+            std::string from;
+        };
+        std::map<std::uint32_t, Article> articles;
     };
     ScriptedReply Answer(const std::string& command);
 

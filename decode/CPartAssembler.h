@@ -1,0 +1,60 @@
+#pragma once
+
+// Puts pictures together from parts posted in separate articles. Each part is written at its
+// place in a pending file under tmp_dir/<group>/ as soon as it arrives, in any order, in any run;
+// its bookkeeping (CPendingRecord) is replaced whole after every part, so a crash or a restart
+// never loses or corrupts what came before. When every byte is there and the checks pass, the
+// picture is published into images/<group>/ under the same rules as any picture. A part that
+// is missing never shifts later data: a picture with a gap is never published. Pending pictures
+// that got no new part for a week are removed at start.
+//
+// It decodes nothing itself: it is handed decoded, checked parts.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "decode/CPendingRecord.h"
+
+class CPartAssembler {
+public:
+    // How long a pending picture waits for a new part before it is given up.
+    static constexpr std::chrono::hours STALE_AFTER{24 * 7};
+
+    // One part, decoded and checked on its own.
+    struct Part {
+        CPendingRecord::Kind kind = CPendingRecord::Kind::Ranges;
+        // What the parts of one picture share and no other picture's do: for yEnc the name, the
+        // size and the number of parts; for uuencode the poster, the subject and the number.
+        std::string key;
+        std::string name;  // the picture's safe name, when this part gives it; empty otherwise
+        std::uint32_t number = 1;
+        std::uint32_t total = 0;               // 0 while unknown
+        std::uint64_t fileSize = 0;            // Ranges: the whole file's size
+        std::uint64_t offset = 0;              // Ranges: where the part's bytes go
+        std::string_view data;                 // the part's decoded bytes
+        std::optional<std::uint32_t> fileCrc;  // the whole file's CRC32, when the part gives it
+        bool last = false;                     // Ordered: this part ends the picture
+    };
+
+    // `pendingRoot` holds the pending pictures (tmp_dir), `pictureRoot` the pictures (images),
+    // both relative to the current directory, which is the program folder.
+    CPartAssembler(std::string pendingRoot, std::string pictureRoot);
+
+    // Adds a part of a picture of the group. Returns the picture's full path (the program
+    // folder, then images/<group>/<name>) when this part made it whole and it passed its checks;
+    // otherwise "" (the part is kept for later, or was a duplicate or unfit, which the log says).
+    std::string AddPart(const std::string& group, const Part& part);
+
+    // Removes the pending pictures, and leftovers of pictures, that got no new part for `age`.
+    static void RemoveStale(const std::string& pendingRoot, std::chrono::hours age = STALE_AFTER);
+
+private:
+    std::string Publish(const std::string& folder, const std::string& id, const std::string& group,
+                        const CPendingRecord& record);
+
+    std::string m_pendingRoot;
+    std::string m_pictureRoot;
+};
