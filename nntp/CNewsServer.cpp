@@ -1,6 +1,7 @@
 #include "nntp/CNewsServer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 
@@ -494,6 +495,99 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
     message->headerLength = message->header.size();
     message->bodyLength = message->body.size();
     return message;
+}
+
+bool CNewsServer::Capabilities() {
+    capabilities.clear();
+    // Its block follows a 101, not a 2xx code as other blocks do.
+    std::string status;
+    std::string list;
+    if (!SendCommand("CAPABILITIES") || !ReadLine(&status) || lost ||
+        !status.starts_with("101") || !ReadBuffer(&list)) {
+        return false;
+    }
+    std::vector<std::string> lines;
+    Split("\r\n", AsText(list), lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::size_t blank = lines[i].find(' ');
+        std::string word = lines[i].substr(0, blank);
+        std::transform(word.begin(), word.end(), word.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        capabilities.push_back(std::move(word));
+    }
+    return true;
+}
+
+bool CNewsServer::HasCapability(std::string_view name) const {
+    return std::find(capabilities.begin(), capabilities.end(), name) != capabilities.end();
+}
+
+bool CNewsServer::Overview(std::uint32_t first, std::uint32_t last,
+                           std::vector<COverviewEntry>& entries) {
+    entries.clear();
+    if (overviewCommand == OverviewCommand::Unknown) {
+        overviewCommand = HasCapability("OVER") ? OverviewCommand::Over : OverviewCommand::Xover;
+    }
+    if (overviewCommand == OverviewCommand::None) {
+        return false;
+    }
+    const std::string range = std::to_string(first) + "-" + std::to_string(last);
+    const bool over = overviewCommand == OverviewCommand::Over;
+    std::string reply;
+    if (!DoCommand((over ? "OVER " : "XOVER ") + range, &reply, false)) {
+        return false;
+    }
+    if (reply.starts_with("423") || reply.starts_with("420")) {
+        return true;  // no articles in that range
+    }
+    if (!reply.starts_with("224")) {
+        // A server that does not know the command says so once; headers are read from now on.
+        if (reply.starts_with("500") || reply.starts_with("501") || reply.starts_with("502")) {
+            overviewCommand = OverviewCommand::None;
+        }
+        Log("CNewsServer::Overview",
+            "overview refused, response '" + std::string(AsText(reply).substr(0, 200)) + "'");
+        return false;
+    }
+    std::size_t start = reply.find("\r\n");
+    while (start != std::string::npos && start + 2 < reply.size()) {
+        start += 2;
+        const std::size_t end = reply.find("\r\n", start);
+        if (const std::optional<COverviewEntry> entry =
+                COverviewEntry::Parse(std::string_view(reply).substr(start, end - start))) {
+            entries.push_back(std::move(*entry));
+        }
+        start = end;
+    }
+    return true;
+}
+
+bool CNewsServer::SendCommand(const std::string& command) {
+    failure = {};
+    if (!connected || command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        Log("CNewsServer::SendCommand", "refused a command");
+        return false;
+    }
+    std::string line;
+    line.reserve(command.size() + 2);
+    line.append(command).append("\r\n");
+    if (!sock.SendAll(line, readTimeout)) {
+        lost = true;
+        Log("CNewsServer::SendCommand", "Couldn't write to socket...");
+        return false;
+    }
+    return true;
+}
+
+bool CNewsServer::ReadReply(std::string* status, std::string* block, bool hasBlock) {
+    block->clear();
+    if (!ReadLine(status) || lost) {
+        return false;
+    }
+    if (!hasBlock || !BeginsWith2(*status)) {
+        return true;
+    }
+    return ReadBuffer(block);
 }
 
 void CNewsServer::Cancel() {

@@ -21,6 +21,7 @@
 
 #include "nntp/CNewsGroup.h"
 #include "nntp/CNewsMessage.h"
+#include "nntp/COverviewEntry.h"
 #include "nntp/CReplyReader.h"
 #include "nntp/ConnectionSecurity.h"
 #include "platform/TcpConnection.h"
@@ -111,6 +112,26 @@ public:
     // Fetches one article of the selected group (HEAD, then BODY), or nothing.
     std::unique_ptr<CNewsMessage> ReadMessage(std::uint32_t number);
 
+    // Asks CAPABILITIES (RFC 3977, 5.2) and keeps the answer, which changes after logging in
+    // (RFC 4643); false when the server has no such command, and then nothing is known.
+    bool Capabilities();
+    // Whether the last answer to Capabilities listed the capability (its first word).
+    bool HasCapability(std::string_view name) const;
+    // The overview of the selected group's articles first..last: with OVER where the server
+    // lists it, otherwise with XOVER, which older servers answer. A range without articles gives
+    // no entries. False when the server offers neither, or the exchange failed; the caller then
+    // reads headers instead.
+    bool Overview(std::uint32_t first, std::uint32_t last, std::vector<COverviewEntry>& entries);
+
+    // Pipelining (RFC 3977, 3.5): sends a command without waiting for its reply, so that several
+    // are in flight at once; the replies come back in order through ReadReply. A command holding
+    // a line break or a zero byte is refused, as in DoCommand.
+    bool SendCommand(const std::string& command);
+    // The next reply: its status line, and, when `hasBlock` says the command answers with one
+    // and the status begins with 2, its block. False when the connection failed (ConnectionLost
+    // then says so) or the reply outgrew the cap.
+    bool ReadReply(std::string* status, std::string* block, bool hasBlock);
+
     // Callable from any thread: ends the exchange under way at once (a name look-up, a connect,
     // a blocked read) and makes every later one fail until ClearCancel(). For Stop.
     void Cancel();
@@ -166,6 +187,11 @@ private:
     // The session's own copy of the group that the last successful Open selected, so that
     // ReadMessage never depends on a record that the caller may already have released.
     std::optional<CNewsGroup> currentGroup;
+    // The first words of the last CAPABILITIES answer.
+    std::vector<std::string> capabilities;
+    // How this server answers for an overview: not asked yet, OVER, XOVER, or not at all.
+    enum class OverviewCommand { Unknown, Over, Xover, None };
+    OverviewCommand overviewCommand = OverviewCommand::Unknown;
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
     std::size_t maxReplySize = MAX_REPLY_SIZE;
 

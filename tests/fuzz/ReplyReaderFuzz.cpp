@@ -1,14 +1,17 @@
-// The reply reader on whatever a server may send. Beyond memory errors it checks that a stream
-// cut into chunks (sizes taken from the input) gives exactly the replies of the same stream in
-// one piece, with a reply cap small enough for oversized replies to occur.
+// The reply reader, and the overview lines in its blocks, on whatever a server may send. Beyond
+// memory errors it checks that a stream cut into chunks (sizes taken from the input) gives exactly
+// the replies of the same stream in one piece, with a reply cap small enough for oversized replies
+// to occur.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "nntp/COverviewEntry.h"
 #include "nntp/CReplyReader.h"
 #include "tests/support/ChunkSource.h"
 
@@ -36,6 +39,17 @@ std::vector<std::string> ReadAll(CReplyReader& reader, std::uint8_t blockDigit) 
         std::string block;
         const CReplyReader::Status blockStatus = reader.ReadBlock(block, MAX_REPLY);
         replies.push_back(std::to_string(static_cast<int>(blockStatus)) + block);
+        // Every line of a block, read as an overview line, gives the same entry either way.
+        for (std::size_t start = 0; start < block.size();) {
+            const std::size_t end = std::min(block.find('\n', start), block.size());
+            if (const std::optional<COverviewEntry> entry =
+                    COverviewEntry::Parse(std::string_view(block).substr(start, end - start))) {
+                replies.push_back(std::to_string(entry->number) + entry->subject + entry->from +
+                                  entry->messageId + std::to_string(entry->bytes) + ":" +
+                                  std::to_string(entry->lines));
+            }
+            start = end + 1;
+        }
         if (blockStatus == CReplyReader::Status::Cut) {
             return replies;
         }
