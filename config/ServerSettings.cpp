@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -24,6 +26,19 @@ int DefaultPort(ConnectionSecurity security) {
 // "host" or "[v6-address]", as it goes before ":port".
 std::string HostForLine(const std::string& host) {
     return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// Sets `value` from a decimal number in minimum..maximum; a value outside, or no number, leaves
+// it as it was.
+template <typename Number>
+void ParseNumber(std::string_view text, Number& value, std::uint64_t maximum,
+                 std::uint64_t minimum = 0) {
+    std::uint64_t parsed = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (!text.empty() && error == std::errc() && end == text.data() + text.size() &&
+        parsed >= minimum && parsed <= maximum) {
+        value = static_cast<Number>(parsed);
+    }
 }
 
 bool IsOn(std::string_view value) {
@@ -65,6 +80,14 @@ bool ReadServerSettings(CServerSettings& settings, std::string& error) {
             settings.user = value;
         } else if (key == "allow-unencrypted-password") {
             settings.allowUnencrypted = IsOn(value);
+        } else if (key == "only-new-articles") {
+            settings.onlyNewArticles = IsOn(value);
+        } else if (key == "first-run-newest") {
+            ParseNumber(value, settings.firstRunNewest, UINT32_MAX);
+        } else if (key == "connections") {
+            ParseNumber(value, settings.connections, CServerSettings::MAX_CONNECTIONS, 1);
+        } else if (key == "pipeline-depth") {
+            ParseNumber(value, settings.pipelineDepth, CServerSettings::MAX_PIPELINE_DEPTH);
         } else if (key == "trust") {
             const std::size_t blank = value.rfind(' ');
             if (blank != std::string::npos && blank > 0) {
@@ -84,7 +107,11 @@ bool WriteServerSettings(const CServerSettings& settings, std::string& error) {
     text << "# Zarvo's connection settings; the server itself is on the first line of zarvo.cfg\n"
          << "starttls=" << (settings.startTls ? 1 : 0) << "\n"
          << "user=" << settings.user << "\n"
-         << "allow-unencrypted-password=" << (settings.allowUnencrypted ? 1 : 0) << "\n";
+         << "allow-unencrypted-password=" << (settings.allowUnencrypted ? 1 : 0) << "\n"
+         << "only-new-articles=" << (settings.onlyNewArticles ? 1 : 0) << "\n"
+         << "first-run-newest=" << settings.firstRunNewest << "\n"
+         << "connections=" << settings.connections << "\n"
+         << "pipeline-depth=" << settings.pipelineDepth << "\n";
     for (const auto& [server, fingerprint] : settings.trusted) {
         text << "trust=" << server << " " << fingerprint << "\n";
     }

@@ -12,6 +12,7 @@
 // connection. "nntps://host[:port]" is implicit TLS (port 563 by default), and
 // "nntp://host[:port]" is plain or STARTTLS as the settings say.
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -20,9 +21,22 @@
 inline constexpr const char* SETTINGS_FILE_NAME = "zarvo.settings";
 
 struct CServerSettings {
+    // The most connections to one server a run opens, and the most requests in flight on one.
+    static constexpr int MAX_CONNECTIONS = 50;
+    static constexpr int MAX_PIPELINE_DEPTH = 64;
+
     bool startTls = false;  // for an "nntp://" server line
     std::string user;       // empty: no log-in
     bool allowUnencrypted = false;
+    // Visit only the articles of a group that no earlier run processed (zarvo-*.newsrc).
+    bool onlyNewArticles = true;
+    // On a group's first run, at most its newest N articles; 0 for all of them.
+    std::uint32_t firstRunNewest = 1000;
+    // Sessions working on one group at once, 1 to MAX_CONNECTIONS.
+    int connections = 2;
+    // Requests in flight on one connection: 0 adapts to the link, up to MAX_PIPELINE_DEPTH;
+    // 1 asks and waits, as the design's worker did.
+    int pipelineDepth = 0;
     // The SHA-256 fingerprint ("AB:CD:...") of the certificate trusted for each server, keyed
     // by "host:port".
     std::map<std::string, std::string> trusted;

@@ -55,6 +55,10 @@ TEST(ServerSettingsTest, SettingsRoundTripAndTrustingKeepsTheRest) {
     settings.user = "zarvo user=with equals";
     settings.allowUnencrypted = true;
     settings.trusted["news.example.com:563"] = "AA:BB";
+    settings.onlyNewArticles = false;
+    settings.firstRunNewest = 0;
+    settings.connections = 8;
+    settings.pipelineDepth = 1;
     ASSERT_TRUE(WriteServerSettings(settings, error)) << error;
     // A later version's line is skipped, not fatal.
     test::WriteFile(SETTINGS_FILE_NAME,
@@ -65,9 +69,20 @@ TEST(ServerSettingsTest, SettingsRoundTripAndTrustingKeepsTheRest) {
     EXPECT_TRUE(read.startTls);
     EXPECT_EQ(read.user, settings.user);
     EXPECT_TRUE(read.allowUnencrypted);
+    EXPECT_FALSE(read.onlyNewArticles);
+    EXPECT_EQ(read.firstRunNewest, 0u);
+    EXPECT_EQ(read.connections, 8);
+    EXPECT_EQ(read.pipelineDepth, 1);
     EXPECT_THAT(read.trusted,
                 ::testing::ElementsAre(::testing::Pair("news.example.com:563", "AA:BB"),
                                        ::testing::Pair("other.example.com:563", "CC:DD")));
+    // Values out of range keep their defaults.
+    test::WriteFile(SETTINGS_FILE_NAME, "connections=0\npipeline-depth=65\nfirst-run-newest=x\n");
+    ASSERT_TRUE(ReadServerSettings(read, error));
+    EXPECT_EQ(read.connections, 2);
+    EXPECT_EQ(read.pipelineDepth, 0);
+    EXPECT_EQ(read.firstRunNewest, 1000u);
+    EXPECT_TRUE(read.onlyNewArticles);
     settings.user = "two\nlines";
     EXPECT_FALSE(WriteServerSettings(settings, error));
 }
