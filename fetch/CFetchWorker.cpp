@@ -41,14 +41,14 @@ void CFetchWorker::OnStart(const std::string& password) {
         m_threadArg->password = password;
     }
     m_threadArg->stop.Reset();
-    m_threadArg->server.ClearCancel();
+    m_threadArg->sessions.ClearCancel();
     m_threadArg->startEvent.Set();
 }
 
 void CFetchWorker::OnStop() {
     // The flag first: the worker, woken by the cancel, must find it set.
     m_threadArg->stop.Set();
-    m_threadArg->server.Cancel();
+    m_threadArg->sessions.Cancel();
 }
 
 bool CFetchWorker::EndRun(std::chrono::milliseconds wait) {
@@ -57,7 +57,7 @@ bool CFetchWorker::EndRun(std::chrono::milliseconds wait) {
     // A Start pressed during the run must not begin another one on the way out.
     arg.startEvent.Reset();
     arg.exitEvent.Set();
-    arg.server.Abort();
+    arg.sessions.Abort();
     arg.dlg.Detach();
     if (!m_thread.joinable()) {
         return true;

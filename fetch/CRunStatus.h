@@ -26,6 +26,7 @@ public:
     void Show(const std::string& text);
 
     void Connecting(const std::string& host);
+    // From any thread: it touches none of the totals.
     void Reconnecting(const std::string& host, std::chrono::seconds delay, int attempt,
                       int attempts);
     // One more article of the group has been dealt with: it is the `position`th of `count`, and

@@ -3,31 +3,30 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <list>
+#include <mutex>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include "config/CNewsrc.h"
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
 #include "decode/CPartAssembler.h"
-#include "decode/PictureName.h"
-#include "decode/UUDecoder.h"
-#include "decode/YEncArticle.h"
-#include "decode/YEncPicture.h"
-#include "fetch/ArticleHeader.h"
+#include "fetch/ArticlePicture.h"
 #include "fetch/CArticleFile.h"
+#include "fetch/CArticleQueue.h"
 #include "fetch/CRunStatus.h"
 #include "fetch/ControlIds.h"
+#include "fetch/GroupConnection.h"
+#include "fetch/Reconnect.h"
 #include "platform/Console.h"
 #include "platform/Secret.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The waits before the tries to win a lost connection back.
-constexpr std::chrono::seconds RECONNECT_DELAYS[] = {1s, 2s, 4s};
-constexpr int RECONNECT_TRIES = static_cast<int>(std::size(RECONNECT_DELAYS));
 
 std::string Counter(std::uint64_t done, std::uint64_t total) {
     return std::to_string(done) + " / " + std::to_string(total);
@@ -37,174 +36,179 @@ bool StopRequested(const ThreadArg& arg) {
     return arg.stop.IsSet();
 }
 
-std::string DecodeArticle(const std::string& articleFile, const std::string& group) {
-    // A failure inside the decoder costs this article its picture, never the run.
-    try {
-        return UUDecodeFile(articleFile, group);
-    } catch (...) {
-        return {};
+// What a run carries from group to group: its settings, its connections, the record of
+// processed articles and the pictures being put together.
+struct CRun {
+    CRun(ThreadArg& arg_, CRunStatus& status_)
+        : arg(arg_), status(status_), assembler(CArticleFile::FOLDER, "images") {}
+
+    ThreadArg& arg;
+    CRunStatus& status;
+    CServerSettings settings;
+    CServerAddress address;
+    // The connections besides arg.server: made with the run, connected when a group first
+    // needs them; one the server refuses, or that cannot be won back, is given up.
+    struct Extra {
+        std::unique_ptr<CNewsServer> session;
+        bool connected = false;
+        bool usable = true;
+        std::string group;  // the group it has selected
+        // How often it was cut while connecting: a batch ended first.
+        int cuts = 0;
+        static constexpr int CUTS = 3;
+    };
+    std::vector<Extra> extras;
+    CPartAssembler assembler;
+    CNewsrc record;
+    std::string recordPath;
+    bool recordUsable = false;
+    // Whether the server gives overviews: asked on the first batch.
+    bool overview = true;
+};
+
+// How far ahead of the worker the connections may fetch, in articles.
+constexpr std::size_t WINDOW = 128;
+// The articles one overview covers, and one queue holds.
+constexpr std::uint32_t BATCH = 1000;
+// How often the record is written while a group goes on, in articles.
+constexpr std::uint64_t RECORD_EVERY = 300;
+
+void SaveRecord(CRun& run) {
+    std::string error;
+    if (run.recordUsable && !run.record.Save(run.recordPath, error)) {
+        platform::WriteConsole(error + "\n");
     }
 }
 
-// The picture an article completes, if any. A yEnc post is decoded straight from the body; a
-// picture posted in several articles is put together part by part; anything else goes the
-// uudecoder's way, through the article file. A part that fails its own checks is passed over:
-// a repost may bring it whole.
-std::string ExtractPicture(CPartAssembler& assembler, const std::string& group,
-                           const CNewsMessage& message, CArticleFile& articleFile) {
-    if (std::optional<CYEncPart> yenc = DecodeYEncArticle(message.body)) {
-        if (!yenc->Verified()) {
-            platform::WriteConsole("article " + std::to_string(message.number) +
-                                   ": a yEnc part that fails its checks\n");
-            return {};
-        }
-        if (yenc->WholeFile()) {
-            return SaveYEncPicture(*yenc, group);
-        }
-        if (yenc->part == 0) {
-            return {};  // part of a file, yet without its number: nothing to keep it apart by
-        }
-        CPartAssembler::Part part;
-        part.kind = CPendingRecord::Kind::Ranges;
-        part.key = yenc->name + "\n" + std::to_string(yenc->fileSize) + "\n" +
-                   std::to_string(yenc->total);
-        part.name = SafePictureName(yenc->name).value_or("");
-        part.number = yenc->part;
-        part.total = yenc->total;
-        part.fileSize = yenc->fileSize;
-        part.offset = yenc->begin - 1;
-        part.data = yenc->data;
-        part.fileCrc = yenc->fileCrc;
-        return assembler.AddPart(group, part);
+// The batch's articles: with an overview, those that can hold a picture are fetched with BODY
+// alone and the rest passed over; without one, every article is fetched with HEAD and BODY.
+std::vector<CArticleQueue::Item> MakeItems(CRun& run, const std::vector<std::uint32_t>& numbers) {
+    std::vector<CArticleQueue::Item> items(numbers.size());
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        items[i].number = numbers[i];
     }
-    const std::optional<CSubjectParts> numbers =
-        FindSubjectParts(HeaderField(message.header, "Subject"));
-    if (numbers && numbers->total > 1) {
-        CUUPart uu = UUDecodePart(message.body);
-        // A whole picture in one article, whatever its subject says, is the uudecoder's.
-        if (!(uu.begun && uu.ended)) {
-            if (!uu.begun && uu.data.empty()) {
-                return {};  // no uuencoded lines: a text part of the posting
-            }
-            CPartAssembler::Part part;
-            part.kind = CPendingRecord::Kind::Ordered;
-            part.key = HeaderField(message.header, "From") + "\n" + numbers->rest + "\n" +
-                       std::to_string(numbers->total);
-            part.name = uu.name;
-            part.number = numbers->number;
-            part.total = numbers->total;
-            part.data = uu.data;
-            part.last = uu.ended;
-            return assembler.AddPart(group, part);
+    std::vector<COverviewEntry> entries;
+    if (numbers.empty() || !run.overview ||
+        !run.arg.server.Overview(numbers.front(), numbers.back(), entries)) {
+        run.overview = run.overview && run.arg.server.ConnectionLost();
+        return items;
+    }
+    std::size_t next = 0;
+    for (CArticleQueue::Item& item : items) {
+        while (next < entries.size() && entries[next].number < item.number) {
+            ++next;
+        }
+        item.overview = true;
+        // An article the overview does not know is gone; one of fewer than two lines of body
+        // cannot hold a picture.
+        item.fetch = next < entries.size() && entries[next].number == item.number &&
+                     entries[next].lines >= 2;
+        if (item.fetch) {
+            item.subject = std::move(entries[next].subject);
+            item.from = std::move(entries[next].from);
         }
     }
-    if (message.body.empty() || !articleFile.Write(message.body)) {
-        return {};
-    }
-    return DecodeArticle(articleFile.Path(), group);
-}
-
-// ReadMessage, with a failure that it raises (memory running out near the reply cap) costing
-// this article and the connection, never the process: the reply may be half read, so the
-// session is out of step with the server and must start afresh.
-std::unique_ptr<CNewsMessage> ReadArticle(ThreadArg& arg, std::uint64_t number, bool& failed) {
-    failed = false;
-    try {
-        return arg.server.ReadMessage(static_cast<std::uint32_t>(number));
-    } catch (const std::exception& error) {
-        platform::WriteConsole("article " + std::to_string(number) + " skipped: " + error.what() +
-                               "\n");
-        failed = true;
-        arg.server.Disconnect();
-        return nullptr;
-    }
-}
-
-enum class Reconnect { Resumed, Stopped, Failed };
-
-// True when trying again cannot help: the server refused the password, or the connection cannot
-// be made secure. A server that refuses connections for now (482, 502) may take one later.
-bool IsFinal(const CNewsServer::Failure& failure) {
-    return failure.kind != CNewsServer::Failure::Kind::None &&
-           failure.kind != CNewsServer::Failure::Kind::Refused;
-}
-
-// Wins the connection back after it was lost while fetching the group: waits, connects and
-// selects the group again, up to the tries that are left. `tries` counts the tries since an
-// article last got through, so a server that drops the connection at the same article every
-// time is given up after three, not tried for ever. A failure that a retry cannot mend (a wrong
-// password) ends the tries at once; `why` then holds its message.
-Reconnect ReconnectToGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, int& tries,
-                           std::unique_ptr<CNewsGroup>& group, std::string& why) {
-    while (tries < RECONNECT_TRIES) {
-        const std::chrono::seconds delay = RECONNECT_DELAYS[tries];
-        ++tries;
-        status.Reconnecting(arg.server.GetHost(), delay, tries, RECONNECT_TRIES);
-        if (arg.stop.Wait(delay)) {
-            return Reconnect::Stopped;
-        }
-        if (arg.server.Connect() && !arg.server.ConnectionLost() && arg.server.Open(name, group)) {
-            return Reconnect::Resumed;
-        }
-        if (StopRequested(arg)) {
-            return Reconnect::Stopped;
-        }
-        if (IsFinal(arg.server.LastFailure())) {
-            why = arg.server.LastFailure().text;
-            break;
-        }
-    }
-    if (why.empty() && arg.server.LastFailure().kind == CNewsServer::Failure::Kind::Refused) {
-        why = arg.server.LastFailure().text;
-    }
-    return Reconnect::Failed;
+    return items;
 }
 
 enum class GroupEnd { Done, Stopped, Lost };
 
-// Every article of one group, first to last inclusive. A lost connection is won back and the
-// group resumed at the article that was under way.
-GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, CPartAssembler& assembler,
-                            const std::string& name, const CNewsGroup& group, int& tries,
-                            std::string& why) {
-    const std::uint64_t first = static_cast<std::uint32_t>(group.first);
-    const std::uint64_t last = static_cast<std::uint32_t>(group.last);
-    const std::uint64_t count = last >= first ? last - first + 1 : 0;
-    arg.dlg.SetProgress(IDC_GROUP_PROGRESS, 0, static_cast<std::int64_t>(count), 1, 0);
-    // A 64-bit counter: the loop must end after article 4294967295 too.
-    for (std::uint64_t n = first; n <= last;) {
-        if (StopRequested(arg)) {
-            return GroupEnd::Stopped;
+// Connects an extra connection; `connecting` says so under `mutex` while it does, and a
+// connection `cut` before it began is not made.
+ConnectionEnd ConnectExtra(std::mutex& mutex, bool& connecting, const bool& cut,
+                           CNewsServer& session, const platform::ManualResetEvent& stop) {
+    {
+        std::lock_guard lock(mutex);
+        if (cut) {
+            return ConnectionEnd::Stopped;
         }
-        CArticleFile articleFile;
-        if (!articleFile.Create(n)) {
-            ++n;
-            continue;
+        connecting = true;
+    }
+    const bool connected = !stop.IsSet() && session.Connect() && !session.ConnectionLost();
+    {
+        std::lock_guard lock(mutex);
+        connecting = false;
+        if (cut || stop.IsSet()) {
+            return ConnectionEnd::Stopped;
         }
-        bool failed = false;
-        const std::unique_ptr<CNewsMessage> message = ReadArticle(arg, n, failed);
-        if (message == nullptr && !failed && arg.server.ConnectionLost()) {
-            if (StopRequested(arg)) {
-                return GroupEnd::Stopped;
+    }
+    if (!connected) {
+        // A server that allows no more connections says 482 or 502; the others go on.
+        platform::WriteConsole("an extra connection to " + session.GetHost() +
+                               " was not made; the others go on\n");
+        return ConnectionEnd::Refused;
+    }
+    return ConnectionEnd::Done;
+}
+
+// One batch: the connections fetch its articles, in flight and in parallel, and this thread
+// decodes them in article order.
+GroupEnd FetchBatch(CRun& run, const std::string& name, std::vector<CArticleQueue::Item> items,
+                    std::uint64_t& position, std::uint64_t count, CArticleRanges& done,
+                    std::string& why) {
+    ThreadArg& arg = run.arg;
+    CArticleQueue queue(std::move(items), WINDOW);
+    const int depth = run.settings.pipelineDepth;
+    struct Worker {
+        CNewsServer* session;
+        CRun::Extra* extra;
+        ConnectionEnd end = ConnectionEnd::Done;
+        std::string why;
+        // An extra connection still connecting when the batch is over is cut, under the lock,
+        // rather than waited for.
+        std::mutex mutex;
+        bool connecting = false;
+        bool cut = false;
+    };
+    std::list<Worker> workers;
+    workers.emplace_back(&arg.server, nullptr);
+    for (CRun::Extra& extra : run.extras) {
+        if (extra.usable) {
+            workers.emplace_back(extra.session.get(), &extra);
+        }
+    }
+    std::vector<std::thread> threads;
+    for (Worker& worker : workers) {
+        queue.Join();
+        threads.emplace_back([&, &worker = worker] {
+            CGroupConnectionOptions options;
+            options.group = name;
+            options.depth = depth;
+            options.maxDepth = CServerSettings::MAX_PIPELINE_DEPTH;
+            options.selectGroup = worker.extra != nullptr && worker.extra->group != name;
+            try {
+                if (worker.extra != nullptr && !worker.extra->connected) {
+                    worker.end = ConnectExtra(worker.mutex, worker.connecting, worker.cut,
+                                              *worker.session, arg.stop);
+                    options.selectGroup = true;
+                }
+                if (worker.end == ConnectionEnd::Done) {
+                    worker.end = FetchWithConnection(*worker.session, queue, options, arg.stop,
+                                                     run.status, worker.why);
+                }
+            } catch (const std::exception& error) {
+                platform::WriteConsole(std::string("a connection gave up: ") + error.what() + "\n");
+                worker.end = ConnectionEnd::Lost;
             }
-            std::unique_ptr<CNewsGroup> reopened;
-            switch (ReconnectToGroup(arg, status, name, tries, reopened, why)) {
-                case Reconnect::Resumed:
-                    continue;  // the same article once more
-                case Reconnect::Stopped:
-                    return GroupEnd::Stopped;
-                case Reconnect::Failed:
-                    return GroupEnd::Lost;
-            }
+            queue.Leave();
+        });
+    }
+    GroupEnd end = GroupEnd::Done;
+    for (std::size_t handled = 0; handled < queue.Size(); ++handled) {
+        std::size_t index = 0;
+        std::unique_ptr<CNewsMessage> message;
+        if (StopRequested(arg) || !queue.Next(index, message)) {
+            end = StopRequested(arg) ? GroupEnd::Stopped : GroupEnd::Lost;
+            break;
         }
-        tries = 0;
+        ++position;
         arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
-        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(n - first + 1, count));
+        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(position, count));
         if (message != nullptr) {
             try {
-                const std::string picture = ExtractPicture(assembler, name, *message, articleFile);
+                const std::string picture = ExtractPicture(run.assembler, name, *message);
                 if (!picture.empty()) {
-                    status.Picture();
+                    run.status.Picture();
                     const std::size_t size = arg.dlg.AppendPicture(picture);
                     arg.dlg.SetEditText(IDC_PICTURE_COUNTER,
                                         Counter(arg.dlg.CurrentPicture() + 1, size));
@@ -214,15 +218,134 @@ GroupEnd FetchGroupArticles(ThreadArg& arg, CRunStatus& status, CPartAssembler& 
                     }
                 }
             } catch (const std::exception& error) {
-                platform::WriteConsole("article " + std::to_string(n) +
+                platform::WriteConsole("article " + std::to_string(queue.At(index).number) +
                                        " skipped: " + error.what() + "\n");
             }
         }
-        status.Article(name, n - first + 1, count,
-                       message ? message->headerLength + message->bodyLength : 0);
-        ++n;
+        run.status.Article(name, position, count,
+                           message ? message->headerLength + message->bodyLength : 0);
+        // Only now is the article processed: the record never claims more.
+        done.Add(queue.At(index).number);
+        if (position % RECORD_EVERY == 0) {
+            SaveRecord(run);
+        }
     }
-    return GroupEnd::Done;
+    queue.Close();
+    for (Worker& worker : workers) {
+        std::lock_guard lock(worker.mutex);
+        if (worker.connecting) {
+            worker.cut = true;
+            worker.session->Cancel();
+        }
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (Worker& worker : workers) {
+        if (worker.extra != nullptr) {
+            CRun::Extra& extra = *worker.extra;
+            if (worker.cut) {
+                // Tried again with the next batch, a few times: a server slow to greet still
+                // gets its chance on a long group.
+                worker.session->ClearCancel();
+                worker.session->Disconnect();
+                extra.connected = false;
+                extra.usable = ++extra.cuts < CRun::Extra::CUTS;
+                continue;
+            }
+            extra.connected = worker.end != ConnectionEnd::Refused || extra.connected;
+            extra.group = name;
+            // A connection the server refused or that could not be won back is given up: the
+            // others go on.
+            extra.usable =
+                worker.end == ConnectionEnd::Done || worker.end == ConnectionEnd::Stopped;
+        }
+        if (why.empty() && !worker.why.empty()) {
+            why = worker.why;
+        }
+    }
+    return end;
+}
+
+// The numbers of the group this run visits, in order: those first..last that no earlier run
+// processed (every one, with only-new off); on a group's first run, its newest N of them.
+std::vector<CArticleRanges::Range> PlanVisit(const CRun& run, CArticleRanges& done,
+                                             std::uint32_t first, std::uint32_t last) {
+    if (done.Highest() > last) {
+        done.Clear();  // the server numbered the group afresh
+    }
+    const bool firstRun = done.Empty();
+    std::vector<CArticleRanges::Range> visit;
+    if (run.settings.onlyNewArticles) {
+        visit = done.Missing(first, last);
+    } else if (first <= last) {
+        visit.push_back({first, last});
+    }
+    const std::uint32_t newest = run.settings.firstRunNewest;
+    if (firstRun && newest > 0 && last >= first && last - first >= newest) {
+        const std::uint32_t from = last - newest + 1;
+        std::vector<CArticleRanges::Range> clipped;
+        for (const CArticleRanges::Range& range : visit) {
+            if (range.last >= from) {
+                clipped.push_back({std::max(range.first, from), range.last});
+            }
+        }
+        visit = std::move(clipped);
+    }
+    return visit;
+}
+
+// The articles of one group that this run visits (PlanVisit), batch by batch.
+GroupEnd FetchGroupArticles(CRun& run, const std::string& name, const CNewsGroup& group, int& tries,
+                            std::string& why) {
+    ThreadArg& arg = run.arg;
+    const auto first = static_cast<std::uint32_t>(group.first);
+    const auto last = static_cast<std::uint32_t>(group.last);
+    CArticleRanges& done = run.record.Group(name);
+    const std::vector<CArticleRanges::Range> visit = PlanVisit(run, done, first, last);
+    std::uint64_t count = 0;
+    for (const CArticleRanges::Range& range : visit) {
+        count += static_cast<std::uint64_t>(range.last) - range.first + 1;
+    }
+    arg.dlg.SetProgress(IDC_GROUP_PROGRESS, 0, static_cast<std::int64_t>(count), 1, 0);
+    std::uint64_t position = 0;
+    std::vector<std::uint32_t> numbers;
+    GroupEnd end = GroupEnd::Done;
+    const auto flush = [&] {
+        if (numbers.empty() || end != GroupEnd::Done) {
+            return;
+        }
+        // The worker's own connection asks for the overview: win it back first when it is lost.
+        if (arg.server.ConnectionLost()) {
+            std::unique_ptr<CNewsGroup> reopened;
+            switch (
+                ReconnectToGroup(arg.server, arg.stop, run.status, name, tries, reopened, why)) {
+                case Reconnect::Resumed:
+                    break;
+                case Reconnect::Stopped:
+                    end = GroupEnd::Stopped;
+                    return;
+                case Reconnect::Failed:
+                    end = GroupEnd::Lost;
+                    return;
+            }
+        }
+        end = FetchBatch(run, name, MakeItems(run, numbers), position, count, done, why);
+        tries = 0;
+        numbers.clear();
+    };
+    for (const CArticleRanges::Range& range : visit) {
+        // A 64-bit counter: the loop must end after article 4294967295 too.
+        for (std::uint64_t n = range.first; n <= range.last && end == GroupEnd::Done; ++n) {
+            numbers.push_back(static_cast<std::uint32_t>(n));
+            if (numbers.size() == BATCH) {
+                flush();
+            }
+        }
+    }
+    flush();
+    SaveRecord(run);
+    return end;
 }
 
 enum class Opened { Yes, Refused, Stopped, Lost };
@@ -241,7 +364,7 @@ Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bo
     if (!hadConnection || !arg.server.ConnectionLost()) {
         return Opened::Refused;
     }
-    switch (ReconnectToGroup(arg, status, name, tries, group, why)) {
+    switch (ReconnectToGroup(arg.server, arg.stop, status, name, tries, group, why)) {
         case Reconnect::Resumed:
             return Opened::Yes;
         case Reconnect::Stopped:
@@ -258,29 +381,48 @@ void EndEarly(ThreadArg& arg, CRunStatus& status, const std::string& message) {
     status.Show(message);
 }
 
-// Sets the session up from the server line and the connection settings, with the password of
-// this run. False, after the message, when the settings cannot be read.
-bool ConfigureSession(ThreadArg& arg, CRunStatus& status, const std::string& serverLine,
-                      CServerAddress& address) {
+// Sets a session up for the server, as the settings say, with the password of this run.
+void ConfigureOne(CNewsServer& session, const CRun& run, const std::string& password) {
+    session.SetHost(run.address.HostAndPort());
+    session.SetSecurity(run.address.security);
+    session.SetCredentials(run.settings.user, password, run.settings.allowUnencrypted);
+    const auto trusted = run.settings.trusted.find(run.address.HostAndPort());
+    session.SetTrustedFingerprint(trusted != run.settings.trusted.end() ? trusted->second : "");
+}
+
+// Sets the run's sessions up from the server line and the connection settings, with the
+// password of this run, and reads the record of processed articles. False, after the message,
+// when the settings cannot be read.
+bool ConfigureSessions(CRun& run, const std::string& serverLine) {
+    ThreadArg& arg = run.arg;
     std::string password;
     {
         std::lock_guard lock(arg.passwordMutex);
         password.swap(arg.password);
     }
-    CServerSettings settings;
     std::string error;
-    if (!ReadServerSettings(settings, error)) {
+    if (!ReadServerSettings(run.settings, error)) {
         platform::WipeSecret(password);
-        EndEarly(arg, status, error);
+        EndEarly(arg, run.status, error);
         return false;
     }
-    address = ParseServerLine(serverLine, settings);
-    arg.server.SetHost(address.HostAndPort());
-    arg.server.SetSecurity(address.security);
-    arg.server.SetCredentials(settings.user, password, settings.allowUnencrypted);
+    run.address = ParseServerLine(serverLine, run.settings);
+    ConfigureOne(arg.server, run, password);
+    for (int i = 1; i < run.settings.connections; ++i) {
+        auto session = std::make_unique<CNewsServer>("", CNewsServer::NNTP_PORT);
+        ConfigureOne(*session, run, password);
+        session->SetReadTimeout(CNewsServer::DEFAULT_READ_TIMEOUT);
+        arg.sessions.Add(*session);
+        run.extras.emplace_back().session = std::move(session);
+    }
     platform::WipeSecret(password);
-    const auto trusted = settings.trusted.find(address.HostAndPort());
-    arg.server.SetTrustedFingerprint(trusted != settings.trusted.end() ? trusted->second : "");
+    run.recordPath = CNewsrc::FileName(run.address.HostAndPort());
+    run.recordUsable = run.record.Load(run.recordPath, error);
+    if (!run.recordUsable) {
+        // Without the record every article is visited, as if none had been before; nothing is
+        // written over the file that could not be read.
+        platform::WriteConsole(error + "\n");
+    }
     return true;
 }
 
@@ -330,10 +472,21 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         EndEarly(arg, status, "No news server specified");
         return;
     }
-    CServerAddress address;
-    if (!ConfigureSession(arg, status, newsServer, address)) {
+    CRun run(arg, status);
+    // The extra connections leave the registry before they go, whatever ends the run.
+    struct CUnregister {
+        CRun& run;
+        ~CUnregister() {
+            for (CRun::Extra& extra : run.extras) {
+                extra.session->Disconnect();
+                run.arg.sessions.Remove(*extra.session);
+            }
+        }
+    } unregister{run};
+    if (!ConfigureSessions(run, newsServer)) {
         return;
     }
+    const CServerAddress& address = run.address;
     const std::string& host = arg.server.GetHost();
     const std::int64_t groupCount = static_cast<std::int64_t>(newsGroups.size());
     arg.dlg.SetProgress(IDC_OVERALL_PROGRESS, 0, groupCount, 1, 0);
@@ -341,6 +494,9 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     status.Connecting(host);
     std::string failure;
     const bool connected = ConnectToServer(arg, address, failure);
+    if (connected) {
+        arg.server.Capabilities();
+    }
     // Securing the connection or logging in failed: the groups would only fail one by one.
     const bool refused = !connected && !failure.empty();
     if (!connected && !refused) {
@@ -354,7 +510,6 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     arg.dlg.ClearPictures();
     std::error_code ignored;  // a folder that exists already is fine
     std::filesystem::create_directory(CArticleFile::FOLDER, ignored);
-    CPartAssembler assembler(CArticleFile::FOLDER, "images");
     CRunStatus::Outcome outcome = CRunStatus::Outcome::Done;
     int tries = 0;
     for (std::size_t i = 0; i < newsGroups.size() && !refused; ++i) {
@@ -394,7 +549,7 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         if (opened == Opened::Yes) {
             std::filesystem::create_directories(std::filesystem::path("images") / name, ignored);
             arg.dlg.SetEditText(IDC_GROUP_NAME, name);
-            end = FetchGroupArticles(arg, status, assembler, name, *group, tries, why);
+            end = FetchGroupArticles(run, name, *group, tries, why);
             group.reset();
         }
         if (end == GroupEnd::Lost) {

@@ -11,14 +11,19 @@
 #include <string>
 
 #include "fetch/CDisplayGate.h"
+#include "fetch/CSessionRegistry.h"
 #include "nntp/CNewsServer.h"
 #include "platform/ManualResetEvent.h"
 
 struct ThreadArg {
-    explicit ThreadArg(CFetchDisplay& display) : dlg(display), server("", CNewsServer::NNTP_PORT) {}
+    explicit ThreadArg(CFetchDisplay& display) : dlg(display), server("", CNewsServer::NNTP_PORT) {
+        sessions.Add(server);
+    }
 
     CDisplayGate dlg;
     CNewsServer server;
+    // `server` and the extra connections of the group under way: what Stop and Exit cut.
+    CSessionRegistry sessions;
     platform::ManualResetEvent startEvent;  // set by Start, reset when a run begins
     platform::ManualResetEvent exitEvent;   // set by Exit
     // The stop flag: set by Stop (and Exit), reset by Start. The worker tests it before each

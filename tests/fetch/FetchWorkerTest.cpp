@@ -15,6 +15,7 @@
 #include "tests/support/Capture.h"
 #include "tests/support/FakeFetchDisplay.h"
 #include "tests/support/NewsSpool.h"
+#include "tests/support/RunSettings.h"
 #include "tests/support/ScriptedNntpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificate.h"
@@ -44,6 +45,18 @@ protected:
         platform::SetProgramFolder(folder.Folder());
         std::filesystem::create_directory("images");
         server.SetHandler(spool.Handler());
+        test::WriteOneRequestAtATimeSettings();
+    }
+
+    // The run of old, logging in with the password given to Start.
+    static void LogInAs(const std::string& user) {
+        CServerSettings settings;
+        std::string error;
+        ASSERT_TRUE(ReadServerSettings(settings, error)) << error;
+        settings.user = user;
+        settings.allowUnencrypted = true;
+        std::string written;
+        ASSERT_TRUE(WriteServerSettings(settings, written)) << written;
     }
 
     void Configure(const std::string& host, const std::vector<std::string>& groups) {
@@ -61,14 +74,15 @@ protected:
         ASSERT_TRUE(worker.WaitForRuns(before + 1, RUN_TIMEOUT));
     }
 
-    // The files in the program folder and in tmp_dir/ other than the configuration and the
-    // picture folders.
+    // The files in the program folder and in tmp_dir/ other than the configuration, the record
+    // of processed articles and the picture folders.
     std::vector<std::string> LeftoverFiles() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.Path())) {
             const std::string name =
                 std::filesystem::relative(entry.path(), folder.Path()).string();
-            if (name != "zarvo.cfg" && name != "tmp_dir" && !name.starts_with("images")) {
+            if (name != "zarvo.cfg" && name != SETTINGS_FILE_NAME && !name.ends_with(".newsrc") &&
+                name != "tmp_dir" && !name.starts_with("images")) {
                 names.push_back(name);
             }
         }
@@ -148,8 +162,9 @@ TEST_F(FetchWorkerTest, RunFetchesEveryArticleDecodesPicturesAndCleansUp) {
     // The user's file named like an article is left alone.
     EXPECT_THAT(LeftoverFiles(), ElementsAre("12"));
     EXPECT_EQ(test::ReadFile("12"), "an unrelated file named like an article");
-    EXPECT_THAT(server.Commands(), ElementsAre("GROUP  alt.pics", "HEAD 10", "BODY 10", "HEAD 11",
-                                               "BODY 11", "HEAD 12", "HEAD 13", "BODY 13", "quit"));
+    EXPECT_THAT(server.CommandsWithoutProbes(),
+                ElementsAre("GROUP  alt.pics", "HEAD 10", "BODY 10", "HEAD 11", "BODY 11",
+                            "HEAD 12", "HEAD 13", "BODY 13", "quit"));
     EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER),
                 ElementsAre("1 / 4", "2 / 4", "3 / 4", "4 / 4"));
     EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("1 / 1"));
@@ -181,8 +196,9 @@ TEST_F(FetchWorkerTest, EmptyReversedAndSingleArticleRanges) {
     spool.AddGroup("g.empty", 1, 0);
     Configure(server.Address(), {"g.reversed", "g.single", "g.empty"});
     Run();
-    EXPECT_THAT(server.Commands(), ElementsAre("GROUP  g.reversed", "GROUP  g.single", "HEAD 7",
-                                               "BODY 7", "GROUP  g.empty", "quit"));
+    EXPECT_THAT(server.CommandsWithoutProbes(),
+                ElementsAre("GROUP  g.reversed", "GROUP  g.single", "HEAD 7", "BODY 7",
+                            "GROUP  g.empty", "quit"));
     EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("1 / 3", "2 / 3", "3 / 3"));
     EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER), ElementsAre("1 / 1"));
     EXPECT_THAT(display.Calls(), Contains("range 1001 0..0 step 1 at 0"));
@@ -198,7 +214,7 @@ TEST_F(FetchWorkerTest, GroupNamesThatCannotBeFoldersAreSkipped) {
                             "Newsgroup name 'alt/../../etc' cannot be used as a folder name",
                             "Newsgroup name 'back\\slash' cannot be used as a folder name",
                             "Newsgroup name 'tab\tname' cannot be used as a folder name"));
-    EXPECT_THAT(server.Commands(), ElementsAre("GROUP  ok.group", "quit"));
+    EXPECT_THAT(server.CommandsWithoutProbes(), ElementsAre("GROUP  ok.group", "quit"));
     EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("5 / 5"));
 }
 
@@ -227,9 +243,9 @@ TEST_F(FetchWorkerTest, StopCutsTheExchangeUnderWayAndEndsTheRun) {
     }
     server.On("BODY 3", ScriptedReply::Text("222 3 <3@x>\r\nhalf of it"));  // then silence
     Configure(server.Address(), {"first", "second"});
-    StopAfter(7);  // GROUP, HEAD 1, BODY 1, HEAD 2, BODY 2, HEAD 3, BODY 3
-    EXPECT_THAT(server.Commands(), Not(Contains("GROUP  second")));
-    EXPECT_THAT(server.Commands(), Not(Contains("HEAD 4")));
+    StopAfter(9);  // CAPABILITIES, GROUP, XOVER 1-50, HEAD 1, BODY 1, ..., HEAD 3, BODY 3
+    EXPECT_THAT(server.CommandsWithoutProbes(), Not(Contains("GROUP  second")));
+    EXPECT_THAT(server.CommandsWithoutProbes(), Not(Contains("HEAD 4")));
     // The interrupted group still counts as done; the cut article does not.
     EXPECT_THAT(display.Texts(IDC_GROUP_COUNTER), ElementsAre("1 / 2"));
     EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER), ElementsAre("1 / 50", "2 / 50"));
@@ -255,7 +271,7 @@ TEST_F(FetchWorkerTest, StopWhileConnectingToASilentServerEndsTheRun) {
     std::this_thread::sleep_for(50ms);  // the worker waits for the greeting now
     worker.OnStop();
     ASSERT_TRUE(worker.WaitForRuns(1, 10s));
-    EXPECT_THAT(server.Commands(), IsEmpty());
+    EXPECT_THAT(server.CommandsWithoutProbes(), IsEmpty());
     EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Stopped: "));
 }
 
@@ -273,7 +289,7 @@ TEST_F(FetchWorkerTest, LostConnectionIsWonBackAndTheGroupResumedAtTheSameArticl
     });
     Configure(server.Address(), {"g"});
     Run();
-    EXPECT_THAT(server.Commands(),
+    EXPECT_THAT(server.CommandsWithoutProbes(),
                 ElementsAre("GROUP  g", "HEAD 1", "BODY 1", "HEAD 2", "BODY 2", "HEAD 3", "BODY 3",
                             "GROUP  g", "HEAD 3", "BODY 3", "HEAD 4", "BODY 4", "quit"));
     EXPECT_THAT(display.Texts(IDC_ARTICLE_COUNTER),
@@ -295,7 +311,7 @@ TEST_F(FetchWorkerTest, ThreeFailedReconnectsEndTheRunWithOneMessage) {
     server.On("BODY 2", ScriptedReply::CloseAfter(""));
     Configure(server.Address(), {"g", "later"});
     worker.OnStart();
-    ASSERT_TRUE(server.WaitForCommands(5));
+    ASSERT_TRUE(server.WaitForCommands(7));  // ... HEAD 2, BODY 2
     // From now on the server hangs up on every new connection.
     server.SetGreeting(ScriptedReply::CloseAfter(""));
     ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
@@ -307,7 +323,7 @@ TEST_F(FetchWorkerTest, ThreeFailedReconnectsEndTheRunWithOneMessage) {
     EXPECT_THAT(display.StatusTexts().back(),
                 ::testing::StartsWith(
                     "Lost the connection to 127.0.0.1 while fetching g: 0 groups, 1 article, "));
-    EXPECT_THAT(server.Commands(), Not(Contains("GROUP  later")));
+    EXPECT_THAT(server.CommandsWithoutProbes(), Not(Contains("GROUP  later")));
 }
 
 TEST_F(FetchWorkerTest, SecondRunShowsItsFirstPictureFromTheOldPosition) {
@@ -329,11 +345,11 @@ TEST_F(FetchWorkerTest, ExitDuringARunEndsItAtOnceAndLeavesTheWindowAlone) {
     server.On("BODY 1", ScriptedReply::Silence());
     Configure(server.Address(), {"stuck"});
     worker.OnStart();
-    ASSERT_TRUE(server.WaitForCommands(3));  // GROUP, HEAD 1, BODY 1: now blocked in a read
+    ASSERT_TRUE(server.WaitForCommands(5));  // ..., HEAD 1, BODY 1: now blocked in a read
     worker.OnStart();                        // a further run asked for must not happen
     EXPECT_TRUE(worker.EndRun(5s));
     const std::size_t calls = display.Calls().size();
-    EXPECT_THAT(server.Commands(), Not(Contains("HEAD 2")));
+    EXPECT_THAT(server.CommandsWithoutProbes(), Not(Contains("HEAD 2")));
     EXPECT_EQ(display.Calls().size(), calls);
     EXPECT_EQ(worker.RunsDone(), 1u);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
@@ -344,18 +360,19 @@ TEST_F(FetchWorkerTest, AWrongPasswordEndsTheRunWithOneMessageAfterOneAttempt) {
     server.On("AUTHINFO USER zarvo", ScriptedReply::Text("381 more\r\n"));
     server.On("AUTHINFO PASS pa55-w0rd", ScriptedReply::Text("481 no\r\n"));
     Configure(server.Address(), {"g", "h"});
-    test::WriteFile(SETTINGS_FILE_NAME, "user=zarvo\nallow-unencrypted-password=1\n");
+    LogInAs("zarvo");
     worker.OnStart("pa55-w0rd");
     ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
     EXPECT_THAT(boxes.Texts(), ElementsAre("The server refused the user name or password."));
-    EXPECT_THAT(server.Commands(), ElementsAre("AUTHINFO USER zarvo", "AUTHINFO PASS pa55-w0rd"));
+    EXPECT_THAT(server.CommandsWithoutProbes(),
+                ElementsAre("AUTHINFO USER zarvo", "AUTHINFO PASS pa55-w0rd"));
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_THAT(display.StatusTexts().back(),
                 ::testing::StartsWith("The server refused the user name or password: 0 groups"));
     EXPECT_THAT(console.Text(), Not(::testing::HasSubstr("pa55-w0rd")));
     // The password was that run's alone: without one, none is sent.
     Run();
-    EXPECT_EQ(server.Commands().back(), "AUTHINFO USER zarvo");
+    EXPECT_EQ(server.CommandsWithoutProbes().back(), "AUTHINFO USER zarvo");
     EXPECT_EQ(boxes.Texts().back(),
               "The server asks for the password of zarvo. Enter it in Configure.");
 }
@@ -376,7 +393,7 @@ TEST_F(FetchWorkerTest, AWrongPasswordWhileWinningAConnectionBackIsNotTriedAgain
         return answer(command);
     });
     Configure(server.Address(), {"g"});
-    test::WriteFile(SETTINGS_FILE_NAME, "user=zarvo\nallow-unencrypted-password=1\n");
+    LogInAs("zarvo");
     worker.OnStart("pw");
     ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
     EXPECT_EQ(server.Connections(), 2);
@@ -397,7 +414,7 @@ TEST_F(FetchWorkerTest, ACertificateIsTrustedOnlyWhenTheUserSaysSoAndThenForGood
                                                 "certificate is self-signed"));
     EXPECT_THAT(question, ::testing::HasSubstr(certificate.Fingerprint()));
     EXPECT_THAT(question, ::testing::EndsWith("\n\nTrust this certificate for 127.0.0.1?"));
-    EXPECT_THAT(server.Commands(), IsEmpty());
+    EXPECT_THAT(server.CommandsWithoutProbes(), IsEmpty());
     EXPECT_THAT(display.Pictures(), IsEmpty());
     // Yes: kept for this server, and this very run goes on.
     boxes.AnswerQuestions(true);

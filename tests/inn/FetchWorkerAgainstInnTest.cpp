@@ -1,5 +1,7 @@
-// The fetch worker end to end against the real news server (INN): thirty articles posted, one
-// run, and every picture compared byte for byte with what was posted.
+// The fetch worker end to end against the real news server (INN), with the default settings (two
+// connections, requests in flight, the overview): thirty articles posted, one run, and every
+// picture compared byte for byte with what was posted; then the record of processed articles
+// keeps a second run to what was posted since.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "config/CNewsrc.h"
 #include "config/ConfigFile.h"
 #include "fetch/CFetchWorker.h"
 #include "platform/ProgramFolder.h"
@@ -91,7 +94,6 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     ASSERT_TRUE(worker.InitServer() && worker.StartThread());
     worker.OnStart();
     ASSERT_TRUE(worker.WaitForRuns(1, 120s));
-    EXPECT_TRUE(worker.EndRun(5s));
 
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     const std::string prefix = folder.Folder() + "images/" + group + "/";
@@ -112,9 +114,23 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     // No partial picture and no article file is left.
     EXPECT_THAT(FolderNames(folder.Path() / "images" / group),
                 UnorderedElementsAreArray(expectedNames));
+    const std::string record = CNewsrc::FileName(inn.Address());
     EXPECT_THAT(FolderNames(folder.Path()),
-                UnorderedElementsAreArray({"images", "tmp_dir", "zarvo.cfg"}));
+                UnorderedElementsAreArray({"images", "tmp_dir", "zarvo.cfg", record.c_str()}));
     EXPECT_THAT(FolderNames(folder.Path() / "tmp_dir"), IsEmpty());
+    EXPECT_EQ(test::ReadFile(folder.Path() / record), group + ": 1-30\n");
+
+    // Two more postings: the next run fetches those and nothing it fetched before.
+    const std::string later = test::PictureBytes(5000, 77);
+    ASSERT_FALSE(inn.Post(group, "later", "no picture\r\n").empty()) << inn.Error();
+    ASSERT_FALSE(inn.Post(group, "later", Article("later.jpg", later)).empty()) << inn.Error();
+    ASSERT_TRUE(inn.WaitForArticles(group, 32)) << inn.Error();
+    worker.OnStart();
+    ASSERT_TRUE(worker.WaitForRuns(2, 120s));
+    EXPECT_TRUE(worker.EndRun(5s));
+    EXPECT_THAT(display.Pictures(), ElementsAreArray({prefix + "later.jpg"}));
+    EXPECT_EQ(test::ReadFile(folder.Path() / "images" / group / "later.jpg"), later);
+    EXPECT_EQ(test::ReadFile(folder.Path() / record), group + ": 1-32\n");
 }
 
 TEST(FetchWorkerAgainstInnTest, YEncAndPicturesInSeveralPartsComeOutByteForByte) {

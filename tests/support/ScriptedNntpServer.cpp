@@ -160,6 +160,9 @@ ScriptedNntpServer::~ScriptedNntpServer() {
     m_stopping.store(true);
     m_changed.notify_all();
     m_thread.join();
+    for (std::thread& connection : m_connectionThreads) {
+        connection.join();
+    }
     ::close(m_listenFd);
 }
 
@@ -187,6 +190,22 @@ std::vector<std::string> ScriptedNntpServer::Commands() const {
     return m_commands;
 }
 
+std::vector<std::string> ScriptedNntpServer::CommandsWithoutProbes() const {
+    std::vector<std::string> commands = Commands();
+    std::erase_if(commands, [](const std::string& command) {
+        return command == "CAPABILITIES" || command.starts_with("OVER ") ||
+               command.starts_with("XOVER ");
+    });
+    return commands;
+}
+
+std::vector<std::string> ScriptedNntpServer::CommandsOf(int connection) const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<std::size_t>(connection) < m_commandsByConnection.size()
+               ? m_commandsByConnection[static_cast<std::size_t>(connection)]
+               : std::vector<std::string>{};
+}
+
 int ScriptedNntpServer::Connections() const {
     std::lock_guard lock(m_mutex);
     return m_connections;
@@ -204,12 +223,17 @@ void ScriptedNntpServer::Serve() {
         if (fd < 0) {
             continue;
         }
+        int connection;
         {
             std::lock_guard lock(m_mutex);
-            ++m_connections;
+            connection = m_connections++;
+            m_commandsByConnection.emplace_back();
         }
-        ServeConnection(fd);
-        ::close(fd);
+        // Each connection on its own thread: a client may hold several at once.
+        m_connectionThreads.emplace_back([this, fd, connection] {
+            ServeConnection(fd, connection);
+            ::close(fd);
+        });
     }
 }
 
@@ -222,7 +246,7 @@ void ScriptedNntpServer::UseTls(Tls mode, const TestCertificate& certificate) {
     m_tlsContext = std::move(context);
 }
 
-void ScriptedNntpServer::ServeConnection(int fd) {
+void ScriptedNntpServer::ServeConnection(int fd, int connection) {
     ScriptedReply greeting;
     Tls tls;
     std::shared_ptr<SSL_CTX> context;
@@ -255,6 +279,7 @@ void ScriptedNntpServer::ServeConnection(int fd) {
             {
                 std::lock_guard lock(m_mutex);
                 m_commands.push_back(command);
+                m_commandsByConnection[static_cast<std::size_t>(connection)].push_back(command);
                 m_changed.notify_all();
                 if (const auto script = m_scripts.find(command); script != m_scripts.end()) {
                     reply = script->second;

@@ -4,7 +4,8 @@
 // line it receives is recorded and answered from a script: per exact command, or by a handler.
 // A reply can be cut into chunks with pauses between them, sent a byte at a time, or followed
 // by cutting the connection, so that tests can reproduce what real networks do to replies.
-// Connections are served one after another.
+// Connections are served at once, each on its own thread; the handler is called for one
+// command at a time.
 
 #include <atomic>
 #include <chrono>
@@ -73,6 +74,11 @@ public:
 
     // Every command line received so far, over all connections, without CR LF.
     std::vector<std::string> Commands() const;
+    // As Commands(), without the questions a client asks about what the server offers
+    // (CAPABILITIES, OVER and XOVER), which a server without them refuses.
+    std::vector<std::string> CommandsWithoutProbes() const;
+    // Those of one connection, counted from 0 in the order they were accepted.
+    std::vector<std::string> CommandsOf(int connection) const;
     int Connections() const;
     // Waits until at least `count` commands have arrived; false after the time-out.
     bool WaitForCommands(std::size_t count,
@@ -82,7 +88,7 @@ private:
     class Link;
 
     void Serve();
-    void ServeConnection(int fd);
+    void ServeConnection(int fd, int connection);
     bool Send(Link& link, const ScriptedReply& reply);
     bool Sleep(std::chrono::milliseconds pause);
 
@@ -97,8 +103,10 @@ private:
     Tls m_tls = Tls::None;
     std::shared_ptr<SSL_CTX> m_tlsContext;
     std::vector<std::string> m_commands;
+    std::vector<std::vector<std::string>> m_commandsByConnection;
     int m_connections = 0;
     std::thread m_thread;
+    std::vector<std::thread> m_connectionThreads;  // used by the accepting thread only
 };
 
 // A port on 127.0.0.1 on which nothing listens, so that connecting to it is refused.

@@ -26,6 +26,7 @@
 #include "platform/ProgramFolder.h"
 #include "tests/support/Capture.h"
 #include "tests/support/NewsSpool.h"
+#include "tests/support/RunSettings.h"
 #include "tests/support/ScriptedNntpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiTestSupport.h"
@@ -49,6 +50,7 @@ protected:
         g_currentPicture = 0;
         platform::SetProgramFolder(folder.Folder());
         server.SetHandler(spool.Handler());
+        test::WriteOneRequestAtATimeSettings();
     }
 
     void Configure(const std::string& host, const std::vector<std::string>& groups) {
@@ -138,7 +140,7 @@ TEST_F(ZarvoDlgRecordedTest, StartShowsTheFirstPictureAtOneOfOne) {
     EXPECT_EQ(EditText(*dialog, IDC_GROUP_NAME), "alt.pics");
     EXPECT_EQ(EditText(*dialog, IDC_GROUP_COUNTER), "1 / 1");
     EXPECT_EQ(EditText(*dialog, IDC_ARTICLE_COUNTER), "3 / 3");
-    EXPECT_EQ(server.Commands().back(), "quit");
+    EXPECT_EQ(server.CommandsWithoutProbes().back(), "quit");
 
     // The picture's own name, with its blank and "#", reaches the view through the page.
     EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath(), first);
@@ -173,10 +175,10 @@ TEST_F(ZarvoDlgRecordedTest, StopEndsTheRunBeforeTheNextArticle) {
     const auto dialog = Open();
     Click(*dialog, 1004);  // Stop while idle changes nothing
     Click(*dialog, 1002);
-    ASSERT_TRUE(test::WaitUntil([&] { return server.Commands().size() >= 6; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return server.CommandsWithoutProbes().size() >= 6; }));
     Click(*dialog, 1004);
     ASSERT_TRUE(WaitForRuns(*dialog, 1));
-    const auto commands = server.Commands();
+    const auto commands = server.CommandsWithoutProbes();
     EXPECT_THAT(commands, Not(Contains("GROUP  second")));
     EXPECT_THAT(commands, Not(Contains("HEAD 5")));
     // Stop cut the exchange under way.
@@ -197,7 +199,7 @@ TEST_F(ZarvoDlgRecordedTest, StartAndStopFollowTheRunAndTheStatusLineShowsTheWor
     Click(*dialog, 1002);
     EXPECT_FALSE(start->isEnabled());  // at once, before the worker says anything
     EXPECT_TRUE(stop->isEnabled());
-    ASSERT_TRUE(test::WaitUntil([&] { return !server.Commands().empty(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !server.CommandsWithoutProbes().empty(); }));
 
     // What the worker says, from its own thread; the text is longer than the line, which cuts
     // it short and keeps it whole in the tooltip.
@@ -241,14 +243,14 @@ TEST_F(ZarvoDlgRecordedTest, ExitDuringARunCutsItShortAndClosesTheWindow) {
     Configure(server.Address(), {"stuck"});
     const auto dialog = Open();
     Click(*dialog, 1002);
-    ASSERT_TRUE(test::WaitUntil([&] { return server.Commands().size() >= 3; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return server.CommandsWithoutProbes().size() >= 3; }));
     const std::string articles = EditText(*dialog, IDC_ARTICLE_COUNTER);
     Click(*dialog, 2);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_TRUE(dialog->WorkerEnded());
     test::RunEventsFor(100ms);
     // No further command went out, and the window was left alone.
-    EXPECT_THAT(server.Commands(), ElementsAre("GROUP  stuck", "HEAD 1", "BODY 1"));
+    EXPECT_THAT(server.CommandsWithoutProbes(), ElementsAre("GROUP  stuck", "HEAD 1", "BODY 1"));
     EXPECT_EQ(EditText(*dialog, IDC_ARTICLE_COUNTER), articles);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
@@ -261,15 +263,15 @@ TEST_F(ZarvoDlgRecordedTest, ExitWhileTheWorkerWaitsForTheWindowDoesNotDeadlock)
     Configure(server.Address(), {"many"});
     const auto dialog = Open();
     dialog->OnStart();
-    ASSERT_TRUE(test::WaitUntil([&] { return server.Commands().size() >= 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return server.CommandsWithoutProbes().size() >= 2; }));
     // This thread serves no events now: the worker is soon stuck in a display call that
     // waits for it. Exit must let it go rather than wait for it.
     std::this_thread::sleep_for(200ms);
-    const std::size_t commands = server.Commands().size();
+    const std::size_t commands = server.CommandsWithoutProbes().size();
     dialog->OnExit();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_TRUE(dialog->WorkerEnded());
-    EXPECT_LE(server.Commands().size(), commands + 2);
+    EXPECT_LE(server.CommandsWithoutProbes().size(), commands + 2);
     const std::string articles = EditText(*dialog, IDC_ARTICLE_COUNTER);
     test::RunEventsFor(100ms);
     EXPECT_EQ(EditText(*dialog, IDC_ARTICLE_COUNTER), articles);
@@ -395,7 +397,7 @@ TEST_F(ZarvoDlgRecordedTest, StartHandsTheStoredPasswordToTheWorkerAndARefusedFi
     const auto dialog = Open();
     Click(*dialog, 1002);
     ASSERT_TRUE(WaitForRuns(*dialog, 1));
-    EXPECT_THAT(server.Commands(),
+    EXPECT_THAT(server.CommandsWithoutProbes(),
                 ElementsAre("AUTHINFO USER alice", "AUTHINFO PASS s3cret", "GROUP  g", "quit"));
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     EXPECT_THAT(console.Text(), Not(::testing::HasSubstr("s3cret")));
@@ -408,7 +410,7 @@ TEST_F(ZarvoDlgRecordedTest, StartHandsTheStoredPasswordToTheWorkerAndARefusedFi
     EXPECT_THAT(boxes.Texts()[0], ::testing::HasSubstr("can be read or changed by other users"));
     EXPECT_EQ(boxes.Texts()[1],
               "The server asks for the password of alice. Enter it in Configure.");
-    EXPECT_EQ(server.Commands().back(), "AUTHINFO USER alice");
+    EXPECT_EQ(server.CommandsWithoutProbes().back(), "AUTHINFO USER alice");
 }
 
 }  // namespace

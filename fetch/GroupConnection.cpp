@@ -1,0 +1,156 @@
+#include "fetch/GroupConnection.h"
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "fetch/Reconnect.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A reply that kept the connection waiting this long says the link is long: ask further ahead.
+constexpr std::chrono::milliseconds WAITED{2};
+constexpr int START_DEPTH = 2;
+
+struct InFlight {
+    std::size_t index;
+    bool head;  // a HEAD went out before the BODY
+};
+
+enum class ReadOutcome { Article, Lost };
+
+// The replies to one article's requests; an article the server refused gives no message.
+ReadOutcome ReadArticle(CNewsServer& session, const CArticleQueue::Item& item, bool head,
+                        std::unique_ptr<CNewsMessage>& message) {
+    message.reset();
+    std::string status;
+    std::string header;
+    bool headArrived = !head;
+    if (head) {
+        if (!session.ReadReply(&status, &header, true) && session.ConnectionLost()) {
+            return ReadOutcome::Lost;
+        }
+        headArrived = status.starts_with("2");
+    }
+    std::string body;
+    const bool bodyRead = session.ReadReply(&status, &body, true);
+    if (!bodyRead && session.ConnectionLost()) {
+        return ReadOutcome::Lost;
+    }
+    if (!bodyRead || !headArrived || !status.starts_with("2")) {
+        return ReadOutcome::Article;  // refused or outgrew the cap: no message
+    }
+    message = std::make_unique<CNewsMessage>();
+    message->number = item.number;
+    message->header =
+        head ? std::move(header) : "Subject: " + item.subject + "\r\nFrom: " + item.from + "\r\n";
+    message->body = std::move(body);
+    message->headerLength = message->header.size();
+    message->bodyLength = message->body.size();
+    return ReadOutcome::Article;
+}
+
+// One request at a time, as the design's worker asked: HEAD and, when it came, BODY.
+ReadOutcome AskAndWait(CNewsServer& session, const CArticleQueue::Item& item,
+                       std::unique_ptr<CNewsMessage>& message) {
+    if (!item.overview) {
+        message = session.ReadMessage(item.number);
+        return message == nullptr && session.ConnectionLost() ? ReadOutcome::Lost
+                                                              : ReadOutcome::Article;
+    }
+    if (!session.SendCommand("BODY " + std::to_string(item.number))) {
+        return ReadOutcome::Lost;
+    }
+    return ReadArticle(session, item, false, message);
+}
+
+}  // namespace
+
+ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
+                                  const CGroupConnectionOptions& options,
+                                  const platform::ManualResetEvent& stop, CRunStatus& status,
+                                  std::string& why) {
+    int tries = 0;
+    std::unique_ptr<CNewsGroup> group;
+    if (options.selectGroup && !session.Open(options.group, group)) {
+        if (!session.ConnectionLost()) {
+            return ConnectionEnd::Refused;
+        }
+        const Reconnect reconnect =
+            ReconnectToGroup(session, stop, status, options.group, tries, group, why);
+        if (reconnect != Reconnect::Resumed) {
+            return reconnect == Reconnect::Stopped ? ConnectionEnd::Stopped : ConnectionEnd::Lost;
+        }
+    }
+    const bool adaptive = options.depth == 0;
+    int depth = adaptive ? START_DEPTH : options.depth;
+    const int maxDepth = adaptive ? std::max(options.maxDepth, START_DEPTH) : options.depth;
+    std::deque<InFlight> inFlight;
+    for (;;) {
+        if (stop.IsSet()) {
+            return ConnectionEnd::Stopped;
+        }
+        bool sent = true;
+        while (sent && static_cast<int>(inFlight.size()) < depth && depth > 1) {
+            // Wait for the window only with nothing in flight: replies must be read meanwhile.
+            const std::optional<std::size_t> index = queue.Take(inFlight.empty());
+            if (!index) {
+                break;
+            }
+            const CArticleQueue::Item& item = queue.At(*index);
+            const std::string number = std::to_string(item.number);
+            const bool head = !item.overview;
+            sent = (!head || session.SendCommand("HEAD " + number)) &&
+                   session.SendCommand("BODY " + number);
+            inFlight.push_back({*index, head});
+        }
+        std::unique_ptr<CNewsMessage> message;
+        ReadOutcome outcome;
+        std::size_t index;
+        const Clock::time_point asked = Clock::now();
+        if (depth == 1) {
+            const std::optional<std::size_t> taken = queue.Take(true);
+            if (!taken) {
+                return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
+            }
+            index = *taken;
+            inFlight.push_back({index, false});
+            outcome = AskAndWait(session, queue.At(index), message);
+        } else {
+            if (inFlight.empty()) {
+                return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
+            }
+            index = inFlight.front().index;
+            outcome = ReadArticle(session, queue.At(index), inFlight.front().head, message);
+        }
+        if (outcome == ReadOutcome::Lost) {
+            // What was asked and not answered is asked again, first, on whatever connection.
+            std::vector<std::size_t> unanswered;
+            for (const InFlight& request : inFlight) {
+                unanswered.push_back(request.index);
+            }
+            inFlight.clear();
+            queue.GiveBack(unanswered);
+            if (stop.IsSet() || queue.Closed()) {
+                return ConnectionEnd::Stopped;
+            }
+            switch (ReconnectToGroup(session, stop, status, options.group, tries, group, why)) {
+                case Reconnect::Resumed:
+                    continue;
+                case Reconnect::Stopped:
+                    return ConnectionEnd::Stopped;
+                case Reconnect::Failed:
+                    return ConnectionEnd::Lost;
+            }
+        }
+        tries = 0;
+        inFlight.pop_front();
+        queue.Deliver(index, std::move(message));
+        if (adaptive && depth < maxDepth && Clock::now() - asked > WAITED) {
+            ++depth;
+        }
+    }
+}
