@@ -35,7 +35,7 @@ struct CServerSettings {
     // Sessions working on one group at once, 1 to MAX_CONNECTIONS.
     int connections = 2;
     // Requests in flight on one connection: 0 adapts to the link, up to MAX_PIPELINE_DEPTH;
-    // 1 asks and waits, as the design's worker did.
+    // 1 asks for one article and waits for it before asking for the next.
     int pipelineDepth = 0;
     // The SHA-256 fingerprint ("AB:CD:...") of the certificate trusted for each server, keyed
     // by "host:port".

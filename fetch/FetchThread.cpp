@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <list>
 #include <mutex>
 #include <string_view>
@@ -56,6 +58,9 @@ struct CRun {
         // How often it was cut while connecting: a batch ended first.
         int cuts = 0;
         static constexpr int CUTS = 3;
+        // The connection made while the worker's own selects the first group, when the run
+        // has one: true when it is ready for use.
+        std::future<bool> early;
     };
     std::vector<Extra> extras;
     CPartAssembler assembler;
@@ -113,10 +118,16 @@ std::vector<CArticleQueue::Item> MakeItems(CRun& run, const std::vector<std::uin
 
 enum class GroupEnd { Done, Stopped, Lost };
 
-// Connects an extra connection; `connecting` says so under `mutex` while it does, and a
-// connection `cut` before it began is not made.
-ConnectionEnd ConnectExtra(std::mutex& mutex, bool& connecting, const bool& cut,
-                           CNewsServer& session, const platform::ManualResetEvent& stop) {
+// Connects a session for an extra connection: true when the server serves it.
+bool ConnectForUse(CNewsServer& session) {
+    return session.Connect() && !session.ConnectionLost() && !session.GreetingRefused();
+}
+
+// Connects an extra connection, or takes the one made early; `connecting` says so under
+// `mutex` while it does, and a connection `cut` before it began is not made.
+ConnectionEnd ConnectExtra(std::mutex& mutex, bool& connecting, const bool& cut, CRun::Extra& extra,
+                           const platform::ManualResetEvent& stop) {
+    CNewsServer& session = *extra.session;
     {
         std::lock_guard lock(mutex);
         if (cut) {
@@ -124,7 +135,8 @@ ConnectionEnd ConnectExtra(std::mutex& mutex, bool& connecting, const bool& cut,
         }
         connecting = true;
     }
-    const bool connected = !stop.IsSet() && session.Connect() && !session.ConnectionLost();
+    const bool connected =
+        !stop.IsSet() && (extra.early.valid() ? extra.early.get() : ConnectForUse(session));
     {
         std::lock_guard lock(mutex);
         connecting = false;
@@ -133,7 +145,9 @@ ConnectionEnd ConnectExtra(std::mutex& mutex, bool& connecting, const bool& cut,
         }
     }
     if (!connected) {
-        // A server that allows no more connections says 482 or 502; the others go on.
+        // A server that allows no more connections greets with 400 or 502, or refuses the
+        // log-in with 482 or 502; the others go on.
+        session.Disconnect();
         platform::WriteConsole("an extra connection to " + session.GetHost() +
                                " was not made; the others go on\n");
         return ConnectionEnd::Refused;
@@ -179,7 +193,7 @@ GroupEnd FetchBatch(CRun& run, const std::string& name, std::vector<CArticleQueu
             try {
                 if (worker.extra != nullptr && !worker.extra->connected) {
                     worker.end = ConnectExtra(worker.mutex, worker.connecting, worker.cut,
-                                              *worker.session, arg.stop);
+                                              *worker.extra, arg.stop);
                     options.selectGroup = true;
                 }
                 if (worker.end == ConnectionEnd::Done) {
@@ -268,7 +282,8 @@ GroupEnd FetchBatch(CRun& run, const std::string& name, std::vector<CArticleQueu
 }
 
 // The numbers of the group this run visits, in order: those first..last that no earlier run
-// processed (every one, with only-new off); on a group's first run, its newest N of them.
+// processed (every one, with only-new off); on a group's first run, its newest N of them, the
+// older ones then counting as processed.
 std::vector<CArticleRanges::Range> PlanVisit(const CRun& run, CArticleRanges& done,
                                              std::uint32_t first, std::uint32_t last) {
     if (done.Highest() > last) {
@@ -284,6 +299,9 @@ std::vector<CArticleRanges::Range> PlanVisit(const CRun& run, CArticleRanges& do
     const std::uint32_t newest = run.settings.firstRunNewest;
     if (firstRun && newest > 0 && last >= first && last - first >= newest) {
         const std::uint32_t from = last - newest + 1;
+        // The older articles are passed over for good, as a newsreader catching up marks them:
+        // otherwise the next run would fetch every one of them.
+        done.Add(1, from - 1);
         std::vector<CArticleRanges::Range> clipped;
         for (const CArticleRanges::Range& range : visit) {
             if (range.last >= from) {
@@ -478,6 +496,11 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         CRun& run;
         ~CUnregister() {
             for (CRun::Extra& extra : run.extras) {
+                if (extra.early.valid()) {
+                    extra.session->Cancel();
+                    extra.early.wait();
+                    extra.session->ClearCancel();
+                }
                 extra.session->Disconnect();
                 run.arg.sessions.Remove(*extra.session);
             }
@@ -495,6 +518,11 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     std::string failure;
     const bool connected = ConnectToServer(arg, address, failure);
     if (connected) {
+        // The extra connections are made meanwhile, so that they are ready when the first
+        // group's articles are.
+        for (CRun::Extra& extra : run.extras) {
+            extra.early = std::async(std::launch::async, ConnectForUse, std::ref(*extra.session));
+        }
         arg.server.Capabilities();
     }
     // Securing the connection or logging in failed: the groups would only fail one by one.

@@ -13,7 +13,10 @@ using Clock = std::chrono::steady_clock;
 
 // A reply that kept the connection waiting this long says the link is long: ask further ahead.
 constexpr std::chrono::milliseconds WAITED{2};
-constexpr int START_DEPTH = 2;
+// Enough for a long fast line from the first request: a few hundred kilobytes of small
+// articles. Each reply that kept the connection waiting adds one, so the depth doubles per
+// round trip while it matters.
+constexpr int START_DEPTH = 16;
 
 struct InFlight {
     std::size_t index;
@@ -53,7 +56,7 @@ ReadOutcome ReadArticle(CNewsServer& session, const CArticleQueue::Item& item, b
     return ReadOutcome::Article;
 }
 
-// One request at a time, as the design's worker asked: HEAD and, when it came, BODY.
+// One request at a time: HEAD and, when it came, BODY; with the overview, BODY alone.
 ReadOutcome AskAndWait(CNewsServer& session, const CArticleQueue::Item& item,
                        std::unique_ptr<CNewsMessage>& message) {
     if (!item.overview) {

@@ -117,7 +117,10 @@ bool CNewsServer::Connect() {
             return false;
         }
         std::string greeting;
+        greetingRefused = false;
         if (ReadLine(&greeting)) {
+            // RFC 3977, 5.1: 400 and 502 say the server will not serve this connection.
+            greetingRefused = greeting.starts_with("4") || greeting.starts_with("5");
             std::string_view text = AsText(greeting);
             if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") {
                 text.remove_suffix(2);
@@ -498,7 +501,9 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
 }
 
 bool CNewsServer::Capabilities() {
+    // Asked afresh, as is which overview command the server takes.
     capabilities.clear();
+    overviewCommand = OverviewCommand::Unknown;
     // Its block follows a 101, not a 2xx code as other blocks do.
     std::string status;
     std::string list;

@@ -143,6 +143,9 @@ public:
     // out, cancelled) since the last successful Connect: whatever is asked next cannot be
     // answered. A refusal by the server (a reply code) is not a lost connection.
     bool ConnectionLost() const { return lost; }
+    // The last Connect's greeting said the server will not serve the connection (400 or 502,
+    // as a server with too many connections says). Connect still returns true for it.
+    bool GreetingRefused() const { return greetingRefused; }
 
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // Lowers the reply cap; for tests, which cannot afford 64 MiB replies.
@@ -192,6 +195,7 @@ private:
     // How this server answers for an overview: not asked yet, OVER, XOVER, or not at all.
     enum class OverviewCommand { Unknown, Over, Xover, None };
     OverviewCommand overviewCommand = OverviewCommand::Unknown;
+    bool greetingRefused = false;
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
     std::size_t maxReplySize = MAX_REPLY_SIZE;
 

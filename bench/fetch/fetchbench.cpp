@@ -4,14 +4,17 @@
 //
 // Usage: fetchbench --server [nntps://]HOST[:PORT] --group NAME [--group NAME ...] --folder DIR
 //                   [--user NAME --password-file FILE [--allow-unencrypted]]
-//                   [--trust-fingerprint SHA256]
+//                   [--trust-fingerprint SHA256] [--connections N]
+//                   [--requests-in-flight N (0, the default, adapts to the link)]
 // Its bytes and MB/s count the pictures decoded (minclient counts the articles received).
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -91,13 +94,20 @@ int main(int argc, char** argv) {
             passwordFile = std::filesystem::absolute(value).string();
         } else if (option == "--trust-fingerprint") {
             fingerprint = value;
+        } else if (option == "--connections") {
+            settings.connections =
+                std::clamp(std::atoi(value.c_str()), 1, CServerSettings::MAX_CONNECTIONS);
+        } else if (option == "--requests-in-flight") {
+            settings.pipelineDepth =
+                std::clamp(std::atoi(value.c_str()), 0, CServerSettings::MAX_PIPELINE_DEPTH);
         }
     }
     if (server.empty() || folder.empty() || groups.empty()) {
         std::fprintf(stderr,
                      "usage: fetchbench --server [nntps://]HOST[:PORT] --group NAME "
                      "[--group NAME ...] --folder DIR [--user NAME --password-file FILE "
-                     "[--allow-unencrypted]] [--trust-fingerprint SHA256]\n");
+                     "[--allow-unencrypted]] [--trust-fingerprint SHA256] [--connections N] "
+                     "[--requests-in-flight N (0: adapt)]\n");
         return 2;
     }
     std::string password;

@@ -4,9 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <thread>
 
+#include "config/CNewsrc.h"
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
 #include "fetch/CFetchWorker.h"
@@ -28,6 +32,7 @@ using namespace std::chrono_literals;
 using test::ScriptedReply;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
@@ -536,6 +541,252 @@ TEST_F(FetchWorkerTest, AFailureInsideOneArticleCostsOnlyThatArticle) {
     ASSERT_TRUE(failingWorker.WaitForRuns(1, RUN_TIMEOUT));
     EXPECT_THAT(failing.Pictures(), ElementsAre(folder.Folder() + "images/g/b.jpg"));
     EXPECT_THAT(console.Text(), ::testing::HasSubstr("article 1 skipped: std::bad_alloc"));
+}
+
+// Runs as the default settings make them, or near: the record of processed articles, the
+// overview and requests in flight.
+class FetchWorkerFlightTest : public FetchWorkerTest {
+protected:
+    FetchWorkerFlightTest() { spool.SetOverview(test::NewsSpool::Overview::Over); }
+
+    static void UseSettings(bool onlyNew, std::uint32_t newest, int connections, int depth) {
+        CServerSettings settings;
+        settings.onlyNewArticles = onlyNew;
+        settings.firstRunNewest = newest;
+        settings.connections = connections;
+        settings.pipelineDepth = depth;
+        std::string error;
+        ASSERT_TRUE(WriteServerSettings(settings, error)) << error;
+    }
+
+    // Group g with pictures p<n>.jpg in articles first..last.
+    void AddPictures(std::uint32_t first, std::uint32_t last) {
+        spool.AddGroup("g", 1, last);
+        for (std::uint32_t n = first; n <= last; ++n) {
+            spool.AddArticle("g", n, PictureArticle(Name(n), "picture " + std::to_string(n)));
+        }
+    }
+
+    static std::string Name(std::uint32_t n) { return "p" + std::to_string(n) + ".jpg"; }
+
+    std::vector<std::string> Pictures(std::uint32_t first, std::uint32_t last) const {
+        std::vector<std::string> pictures;
+        for (std::uint32_t n = first; n <= last; ++n) {
+            pictures.push_back(folder.Folder() + "images/g/" + Name(n));
+        }
+        return pictures;
+    }
+
+    std::string Record() const { return test::ReadFile(CNewsrc::FileName(server.Address())); }
+
+    // Waits until the server was sent the command.
+    bool WaitForCommand(const std::string& command) const {
+        return WaitFor([&] { return std::ranges::count(server.Commands(), command) > 0; });
+    }
+
+    static bool WaitFor(const std::function<bool()>& condition) {
+        for (int i = 0; i < 2000 && !condition(); ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return condition();
+    }
+
+    // The HEAD and BODY requests sent, in order.
+    std::vector<std::string> Bodies() const {
+        std::vector<std::string> bodies;
+        for (const std::string& command : server.Commands()) {
+            if (command.starts_with("BODY ") || command.starts_with("HEAD ")) {
+                bodies.push_back(command);
+            }
+        }
+        return bodies;
+    }
+};
+
+TEST_F(FetchWorkerFlightTest, TheOverviewDecidesWhatIsAskedFor) {
+    using Overview = test::NewsSpool::Overview;
+    const struct {
+        Overview overview;
+        std::vector<std::string> commands;
+    } cases[] = {
+        // Without an overview every article is read whole, HEAD and BODY in flight together.
+        {Overview::None,
+         {"CAPABILITIES", "GROUP  g", "XOVER 1-5", "HEAD 1", "BODY 1", "HEAD 2", "BODY 2", "HEAD 3",
+          "BODY 3", "HEAD 4", "BODY 4", "HEAD 5", "BODY 5", "quit"}},
+        // With one, an article too short for a picture (2) or gone (4) is not asked for.
+        {Overview::XoverOnly,
+         {"CAPABILITIES", "GROUP  g", "XOVER 1-5", "BODY 1", "BODY 3", "BODY 5", "quit"}},
+        {Overview::Over,
+         {"CAPABILITIES", "GROUP  g", "OVER 1-5", "BODY 1", "BODY 3", "BODY 5", "quit"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.overview));
+        test::TempDir runFolder(true);
+        platform::SetProgramFolder(runFolder.Folder());
+        std::filesystem::create_directory("images");
+        test::NewsSpool contents;
+        contents.SetOverview(c.overview);
+        contents.AddGroup("g", 1, 5);
+        contents.AddArticle("g", 1, PictureArticle("a.jpg", "picture a"));
+        contents.AddArticle("g", 2, "one line\r\n");
+        contents.AddArticle("g", 3, PictureArticle("b.jpg", "picture b"), "b (1/1)");
+        contents.AddArticle("g", 5, PictureArticle("c.jpg", "picture c"));
+        test::ScriptedNntpServer plain;
+        plain.SetHandler(contents.Handler());
+        UseSettings(false, 0, 1, 4);
+        Configure(plain.Address(), {"g"});
+        Run();
+        EXPECT_THAT(plain.Commands(), ElementsAreArray(c.commands));
+        EXPECT_THAT(display.Pictures(), ElementsAre(runFolder.Folder() + "images/g/a.jpg",
+                                                    runFolder.Folder() + "images/g/b.jpg",
+                                                    runFolder.Folder() + "images/g/c.jpg"));
+        EXPECT_EQ(test::ReadFile("images/g/b.jpg"), "picture b");
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(FetchWorkerFlightTest, ARefusalInsideThePipelineCostsOnlyItsArticle) {
+    AddPictures(1, 6);
+    server.On("BODY 3", ScriptedReply::Text("423 No article with that number\r\n"));
+    UseSettings(true, 0, 1, 8);
+    Configure(server.Address(), {"g"});
+    Run();
+    std::vector<std::string> expected = Pictures(1, 6);
+    expected.erase(expected.begin() + 2);
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(expected));
+    EXPECT_EQ(Record(), "g: 1-6\n");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(FetchWorkerFlightTest, ACutWithRequestsInFlightLosesAndRepeatsNoPicture) {
+    AddPictures(1, 8);
+    int cuts = 0;
+    server.SetHandler([&, answer = spool.Handler()](const std::string& command) {
+        if (command == "BODY 3" && cuts++ == 0) {
+            return ScriptedReply::CloseAfter("222 3 <3@x>\r\nbegin 644 p3.jpg\r\n");
+        }
+        return answer(command);
+    });
+    UseSettings(true, 0, 1, 4);
+    Configure(server.Address(), {"g"});
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 8)));
+    // Everything in flight at the cut is asked again; nothing answered before it.
+    const std::vector<std::string> bodies = Bodies();
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "BODY 2"), 1);
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "BODY 3"), 2);
+    EXPECT_EQ(Record(), "g: 1-8\n");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(FetchWorkerFlightTest, StopWithRequestsInFlightRecordsOnlyWhatWasProcessed) {
+    AddPictures(1, 40);
+    // The reply to BODY 3 begins and then stalls, and with it every later one.
+    server.On("BODY 3", ScriptedReply::SplitAt("222 3 <3@x>\r\nbegin", {5}, 60s));
+    UseSettings(true, 0, 1, 8);
+    Configure(server.Address(), {"g"});
+    worker.OnStart();
+    ASSERT_TRUE(WaitForCommand("BODY 3"));
+    std::this_thread::sleep_for(50ms);  // BODY 4 and on are on their way
+    const auto pressed = std::chrono::steady_clock::now();
+    worker.OnStop();
+    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 10s);
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 2)));
+    EXPECT_EQ(Record(), "g: 1-2\n");
+    // The next run begins where this one stopped.
+    server.On("BODY 3", ScriptedReply::Text("222 3 <3@x>\r\n" +
+                                            test::DotStuff(PictureArticle(Name(3), "picture 3"))));
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(3, 40)));
+    EXPECT_EQ(Record(), "g: 1-40\n");
+}
+
+TEST_F(FetchWorkerFlightTest, TheRecordKeepsEachRunToArticlesNotProcessedBefore) {
+    AddPictures(1, 10);
+    UseSettings(true, 4, 1, 0);
+    Configure(server.Address(), {"g"});
+    // A group's first run: its newest 4; the older ones are passed over for good.
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(7, 10)));
+    EXPECT_EQ(Record(), "g: 1-10\n");
+    // Nothing new: nothing fetched. Then two new articles: those only.
+    Run();
+    EXPECT_THAT(display.Pictures(), IsEmpty());
+    spool.AddGroup("g", 1, 12);
+    spool.AddArticle("g", 11, PictureArticle(Name(11), "new"));
+    spool.AddArticle("g", 12, PictureArticle(Name(12), "new"));
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(11, 12)));
+    EXPECT_THAT(Bodies(),
+                ElementsAre("BODY 7", "BODY 8", "BODY 9", "BODY 10", "BODY 11", "BODY 12"));
+    // The server numbered the group afresh: it is visited as on a first run.
+    test::WriteFile(CNewsrc::FileName(server.Address()), "g: 1-500\n");
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(9, 12)));
+    EXPECT_EQ(Record(), "g: 1-12\n");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(FetchWorkerFlightTest, TheRecordOnDiskNeverClaimsAnArticleNotProcessed) {
+    // Written every 300 articles while a group goes on: a crash costs at most those.
+    spool.AddGroup("g", 1, 400);
+    for (std::uint32_t n = 1; n <= 400; ++n) {
+        spool.AddArticle("g", n, "a line\r\nand another\r\n");
+    }
+    // The reply to BODY 350 begins and then stalls, and with it every later one.
+    server.On("BODY 350", ScriptedReply::SplitAt("222 350 <350@x>\r\na", {5}, 60s));
+    UseSettings(true, 0, 1, 0);
+    Configure(server.Address(), {"g"});
+    worker.OnStart();
+    ASSERT_TRUE(WaitForCommand("BODY 350"));
+    // Articles up to 349 are processed meanwhile; the record says 300 until the next write.
+    EXPECT_TRUE(WaitFor([&] { return Record() == "g: 1-300\n"; })) << Record();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Record(), "g: 1-300\n");
+    worker.OnStop();
+    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_EQ(Record(), "g: 1-349\n");
+}
+
+TEST_F(FetchWorkerFlightTest, TwoConnectionsShareAGroupAndKeepTheArticleOrder) {
+    AddPictures(1, 20);
+    for (std::uint32_t n = 1; n <= 20; ++n) {
+        // Slow replies, so that the second connection gets its share.
+        const std::string reply =
+            "222 " + std::to_string(n) + " <n@x>\r\n" +
+            test::DotStuff(PictureArticle(Name(n), "picture " + std::to_string(n)));
+        server.On("BODY " + std::to_string(n), ScriptedReply::SplitAt(reply, {5}, 20ms));
+    }
+    UseSettings(true, 0, 2, 2);
+    Configure(server.Address(), {"g"});
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 20)));
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_THAT(server.CommandsOf(1), Contains(::testing::StartsWith("BODY ")));
+    const std::vector<std::string> bodies = Bodies();
+    EXPECT_EQ(std::set<std::string>(bodies.begin(), bodies.end()).size(), 20u);
+    EXPECT_EQ(bodies.size(), 20u);
+}
+
+TEST_F(FetchWorkerFlightTest, AServerThatAllowsOneConnectionIsServedByOne) {
+    AddPictures(1, 10);
+    for (std::uint32_t n = 1; n <= 10; ++n) {
+        // Slow replies, so that the second connection is tried while the group goes on.
+        const std::string reply =
+            "222 " + std::to_string(n) + " <n@x>\r\n" +
+            test::DotStuff(PictureArticle(Name(n), "picture " + std::to_string(n)));
+        server.On("BODY " + std::to_string(n), ScriptedReply::SplitAt(reply, {5}, 20ms));
+    }
+    server.LimitConnections(1, ScriptedReply::CloseAfter("502 too many connections\r\n"));
+    UseSettings(true, 0, 2, 2);
+    Configure(server.Address(), {"g"});
+    worker.OnStart();
+    ASSERT_TRUE(worker.WaitForRuns(1, RUN_TIMEOUT));
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 10)));
+    EXPECT_EQ(server.Connections(), 2) << console.Text();
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Done: 1 group, 10 articles"));
 }
 
 }  // namespace

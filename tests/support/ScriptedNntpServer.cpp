@@ -175,6 +175,12 @@ void ScriptedNntpServer::SetGreeting(ScriptedReply greeting) {
     m_greeting = std::move(greeting);
 }
 
+void ScriptedNntpServer::LimitConnections(int count, ScriptedReply greeting) {
+    std::lock_guard lock(m_mutex);
+    m_connectionLimit = count;
+    m_refusal = std::move(greeting);
+}
+
 void ScriptedNntpServer::SetHandler(Handler handler) {
     std::lock_guard lock(m_mutex);
     m_handler = std::move(handler);
@@ -252,7 +258,8 @@ void ScriptedNntpServer::ServeConnection(int fd, int connection) {
     std::shared_ptr<SSL_CTX> context;
     {
         std::lock_guard lock(m_mutex);
-        greeting = m_greeting;
+        greeting =
+            m_connectionLimit >= 0 && connection >= m_connectionLimit ? m_refusal : m_greeting;
         tls = m_tls;
         context = m_tlsContext;
     }

@@ -63,6 +63,9 @@ public:
 
     // Default: "200 scripted server ready (posting ok)\r\n".
     void SetGreeting(ScriptedReply greeting);
+    // Greets connections beyond the first `count` with `greeting` (a server that allows no more
+    // connections says "502 ...").
+    void LimitConnections(int count, ScriptedReply greeting);
     // Answers every command without an exact script. Default: "500 What?\r\n", and for "quit"
     // "205 Bye\r\n" followed by closing the connection.
     void SetHandler(Handler handler);
@@ -98,6 +101,8 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     ScriptedReply m_greeting;
+    int m_connectionLimit = -1;  // none
+    ScriptedReply m_refusal;
     Handler m_handler;
     std::map<std::string, ScriptedReply> m_scripts;
     Tls m_tls = Tls::None;
