@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -20,10 +23,11 @@
 namespace {
 
 // The designed dialog, in dialog units, and the band below it that holds the connection's
-// controls.
+// controls and then those for walking a group.
 constexpr int DESIGN_WIDTH = 377;
 constexpr int DESIGN_HEIGHT = 284;
 constexpr int CONNECTION_BAND = 56;
+constexpr int GROUP_BAND = 54;
 
 // The Security field's entries, in order.
 constexpr ConnectionSecurity SECURITIES[] = {ConnectionSecurity::None, ConnectionSecurity::Tls,
@@ -70,13 +74,22 @@ CConfigDlg::CConfigDlg(QWidget* parent)
       m_userName(this),
       m_passwordLabel(QStringLiteral("Password:"), this),
       m_password(this),
-      m_allowUnencrypted(QStringLiteral("Allow sending the password unencrypted"), this) {
+      m_allowUnencrypted(QStringLiteral("Allow sending the password unencrypted"), this),
+      m_onlyNewArticles(QStringLiteral("Fetch only articles not fetched before"), this),
+      m_firstRunNewestLabel(
+          QStringLiteral("On a group's first run, fetch at most the newest N articles:"), this),
+      m_firstRunNewest(this),
+      m_connectionsLabel(QStringLiteral("Connections:"), this),
+      m_connections(this),
+      m_requestsInFlightLabel(QStringLiteral("Requests in flight:"), this),
+      m_requestsInFlight(this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const CDialogUnits units = CDialogUnits::FromFont(font());
-    // The designed dialog, grown at the bottom by the connection's band.
-    setFixedSize(units.ToPixelsX(DESIGN_WIDTH), units.ToPixelsY(DESIGN_HEIGHT + CONNECTION_BAND));
+    // The designed dialog, grown at the bottom by the two bands.
+    setFixedSize(units.ToPixelsX(DESIGN_WIDTH),
+                 units.ToPixelsY(DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND));
 
     // The template, in dialog units; its order is the tab order.
     units.Place(m_done, 135, 263, 50, 14);
@@ -109,6 +122,7 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     QWidget::setTabOrder(&m_selectedList, &m_add);
     QWidget::setTabOrder(&m_add, &m_remove);
     PlaceConnectionControls();
+    PlaceGroupControls();
 
     // Done is the OK command, which the Enter key also gives; Cancel, Escape and the close box
     // take the dialog's reject path, which writes nothing.
@@ -159,6 +173,61 @@ void CConfigDlg::PlaceConnectionControls() {
     QWidget::setTabOrder(&m_password, &m_allowUnencrypted);
 }
 
+void CConfigDlg::PlaceGroupControls() {
+    const CDialogUnits units = CDialogUnits::FromFont(font());
+    // The same two columns; the long label reaches up to the second column's fields.
+    const int top = DESIGN_HEIGHT + CONNECTION_BAND;
+    units.Place(m_onlyNewArticles, 96, top, 252, 10);
+    units.Place(m_firstRunNewestLabel, 7, top + 14, 230, 14);
+    units.Place(m_firstRunNewest, 239, top + 14, 64, 14);
+    units.Place(m_connectionsLabel, 7, top + 32, 80, 14);
+    units.Place(m_connections, 96, top + 32, 40, 14);
+    units.Place(m_requestsInFlightLabel, 155, top + 32, 82, 14);
+    units.Place(m_requestsInFlight, 239, top + 32, 64, 14);
+    for (QLabel* label : {&m_firstRunNewestLabel, &m_connectionsLabel, &m_requestsInFlightLabel}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    SetId(m_onlyNewArticles, IDC_ONLY_NEW_ARTICLES);
+    SetId(m_firstRunNewest, IDC_FIRST_RUN_NEWEST);
+    SetId(m_connections, IDC_CONNECTIONS);
+    SetId(m_requestsInFlight, IDC_REQUESTS_IN_FLIGHT);
+
+    // The ranges keep what is typed in bounds: a key that would leave them is refused.
+    m_firstRunNewest.setDecimals(0);
+    m_firstRunNewest.setRange(0, std::numeric_limits<std::uint32_t>::max());
+    m_firstRunNewest.setToolTip(QStringLiteral("0 means all"));
+    m_connections.setRange(1, CServerSettings::MAX_CONNECTIONS);
+    m_requestsInFlight.setRange(0, CServerSettings::MAX_PIPELINE_DEPTH);
+    m_requestsInFlight.setSpecialValueText(QStringLiteral("Automatic"));
+    m_requestsInFlight.setToolTip(QStringLiteral("Automatic adapts the number to the link"));
+    ShowSettings(CServerSettings{});
+
+    QWidget::setTabOrder(&m_allowUnencrypted, &m_onlyNewArticles);
+    QWidget::setTabOrder(&m_onlyNewArticles, &m_firstRunNewest);
+    QWidget::setTabOrder(&m_firstRunNewest, &m_connections);
+    QWidget::setTabOrder(&m_connections, &m_requestsInFlight);
+}
+
+void CConfigDlg::ShowSettings(const CServerSettings& settings) {
+    m_userName.setText(QString::fromUtf8(settings.user));
+    m_allowUnencrypted.setChecked(settings.allowUnencrypted);
+    m_onlyNewArticles.setChecked(settings.onlyNewArticles);
+    m_firstRunNewest.setValue(settings.firstRunNewest);
+    m_connections.setValue(settings.connections);
+    m_requestsInFlight.setValue(settings.pipelineDepth);
+}
+
+void CConfigDlg::TakeShownSettings(CServerSettings& settings) const {
+    settings.startTls = Security() == ConnectionSecurity::StartTls;
+    settings.user = m_userName.text().toStdString();
+    settings.allowUnencrypted = m_allowUnencrypted.isChecked();
+    settings.onlyNewArticles = m_onlyNewArticles.isChecked();
+    // The spin boxes hold values in their ranges only.
+    settings.firstRunNewest = static_cast<std::uint32_t>(std::llround(m_firstRunNewest.value()));
+    settings.connections = m_connections.value();
+    settings.pipelineDepth = m_requestsInFlight.value();
+}
+
 int CConfigDlg::DoModal() {
     OnInitDialog();
     return exec();
@@ -171,8 +240,7 @@ void CConfigDlg::OnInitDialog() {
         platform::ShowErrorBox(error);
     }
     LoadConfigFile(*this);
-    m_userName.setText(QString::fromUtf8(m_settings.user));
-    m_allowUnencrypted.setChecked(m_settings.allowUnencrypted);
+    ShowSettings(m_settings);
     LoadPassword();
     m_done.setFocus();
 }
@@ -302,33 +370,33 @@ void CConfigDlg::OnDone() {
         accept();
         return;
     }
-    CServerSettings settings;
-    settings.user = m_userName.text().toStdString();
-    if (settings.user.find_first_of("\r\n") != std::string::npos) {
+    if (m_userName.text().contains(QLatin1Char('\r')) ||
+        m_userName.text().contains(QLatin1Char('\n'))) {
         platform::ShowErrorBox(
             "The user name cannot hold a line break. Please enter it on one line.");
         return;
     }
-    settings.startTls = Security() == ConnectionSecurity::StartTls;
-    settings.allowUnencrypted = m_allowUnencrypted.isChecked();
     const std::string server = ServerText();
     WriteConfigFile(server, m_selectedList.Names(), m_availableList.Names());
-    SaveSettings(settings);
+    const CServerSettings settings = SaveSettings();
     SavePassword(
         CPasswordStore::KeyFor(settings.user, ParseServerLine(server, settings).HostAndPort()));
     accept();
 }
 
-void CConfigDlg::SaveSettings(const CServerSettings& fields) {
-    // The certificates as the file holds them now: Fetch Newsgroups, or the worker, may have
-    // trusted one since the dialog opened.
-    CServerSettings settings = fields;
-    CServerSettings current;
+CServerSettings CConfigDlg::SaveSettings() {
+    // The file as it is now: Fetch Newsgroups, or the worker, may have trusted a certificate
+    // since the dialog opened.
+    CServerSettings settings;
     std::string error;
-    settings.trusted = ReadServerSettings(current, error) ? current.trusted : m_settings.trusted;
+    if (!ReadServerSettings(settings, error)) {
+        settings = m_settings;
+    }
+    TakeShownSettings(settings);
     if (!WriteServerSettings(settings, error)) {
         platform::ShowErrorBox(error);
     }
+    return settings;
 }
 
 void CConfigDlg::SavePassword(const std::string& key) {

@@ -2,19 +2,23 @@
 
 // The configuration dialog, "Configuration Options": the news server's name, the server's
 // newsgroups (Available, from zarvo.cfg or fetched from the server) and the chosen ones
-// (Selected), and below them how the server is reached: port, security, user name, password
-// and whether the password may go out unencrypted. It opens filled from zarvo.cfg,
-// zarvo.settings and the stored password; Done writes all three back, Cancel writes nothing.
+// (Selected), and below them how the server is reached (port, security, user name, password
+// and whether the password may go out unencrypted) and how the worker walks a group (only new
+// articles, how many on a group's first run, connections, requests in flight). It opens filled
+// from zarvo.cfg, zarvo.settings and the stored password; Done writes all three back, Cancel
+// writes nothing.
 // It shares nothing with the fetch worker but those files, and while Fetch Newsgroups talks to
 // the server the user-interface thread waits with it, behind the wait cursor.
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <string>
 #include <vector>
 
@@ -34,6 +38,11 @@ public:
     static constexpr int IDC_USER_NAME = 1020;
     static constexpr int IDC_PASSWORD = 1021;
     static constexpr int IDC_ALLOW_UNENCRYPTED = 1022;
+    // The ids of the controls for walking a group, after them.
+    static constexpr int IDC_ONLY_NEW_ARTICLES = 1023;
+    static constexpr int IDC_FIRST_RUN_NEWEST = 1024;
+    static constexpr int IDC_CONNECTIONS = 1025;
+    static constexpr int IDC_REQUESTS_IN_FLIGHT = 1026;
 
     // Builds the controls; nothing is read yet.
     explicit CConfigDlg(QWidget* parent = nullptr);
@@ -72,6 +81,13 @@ public:
     QLineEdit& UserNameField() { return m_userName; }
     QLineEdit& PasswordField() { return m_password; }
     QCheckBox& AllowUnencryptedField() { return m_allowUnencrypted; }
+    QCheckBox& OnlyNewArticlesField() { return m_onlyNewArticles; }
+    // A double spin box for its range, which an int's does not reach; it takes whole numbers
+    // only.
+    QDoubleSpinBox& FirstRunNewestField() { return m_firstRunNewest; }
+    QSpinBox& ConnectionsField() { return m_connections; }
+    // Its lowest value, 0, shows as "Automatic".
+    QSpinBox& RequestsInFlightField() { return m_requestsInFlight; }
 
 private:
     // What the News Server, Port and Security fields showed when the server line was read.
@@ -83,6 +99,10 @@ private:
     };
 
     void PlaceConnectionControls();
+    void PlaceGroupControls();
+    // The settings the dialog shows, from `settings` into the fields and back.
+    void ShowSettings(const CServerSettings& settings);
+    void TakeShownSettings(CServerSettings& settings) const;
     ServerFields CurrentServerFields() const;
     ConnectionSecurity Security() const;
     // Shows the security's default port as Port's hint.
@@ -96,7 +116,9 @@ private:
     std::string FetchGroupList(const CServerAddress& address, const std::string& trusted,
                                CNewsServer::Failure& refused);
     void LoadPassword();
-    void SaveSettings(const CServerSettings& settings);
+    // Writes zarvo.settings as the fields show it, with what the file holds now that the
+    // dialog does not show (the certificates trusted meanwhile); the settings written.
+    CServerSettings SaveSettings();
     void SavePassword(const std::string& key);
 
     QPushButton m_done;
@@ -120,6 +142,13 @@ private:
     QLabel m_passwordLabel;
     QLineEdit m_password;
     QCheckBox m_allowUnencrypted;
+    QCheckBox m_onlyNewArticles;
+    QLabel m_firstRunNewestLabel;
+    QDoubleSpinBox m_firstRunNewest;
+    QLabel m_connectionsLabel;
+    QSpinBox m_connections;
+    QLabel m_requestsInFlightLabel;
+    QSpinBox m_requestsInFlight;
 
     // zarvo.settings as the dialog opened; the server line as read, and the fields it gave.
     CServerSettings m_settings;

@@ -8,7 +8,11 @@
 
 #include <sys/stat.h>
 
+#include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QLabel>
 #include <QTest>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 
@@ -266,21 +270,43 @@ TEST_F(ConfigDlgTest, LineWithAControlCharacterIsSkippedAndDoneWritesWhatTheDial
     EXPECT_EQ(test::ReadFile("zarvo.cfg"), "host\nchosen\n" + SEP + "\nalso.read\nkept\n");
 }
 
-TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheConnectionFieldsFollowThem) {
+TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheFieldsBelowFollowThemApart) {
     const auto dialog = Open();
     const CDialogUnits units = CDialogUnits::FromFont(dialog->font());
     EXPECT_EQ(dialog->width(), units.ToPixelsX(377));
     EXPECT_GT(dialog->height(), units.ToPixelsY(284));
     EXPECT_EQ(dialog->findChild<QWidget*>("1")->geometry(), units.ToPixels(135, 263, 50, 14));
     EXPECT_EQ(dialog->findChild<QWidget*>("1015")->geometry(), units.ToPixels(25, 166, 323, 82));
-    // After Remove in the tab order, below Done and Cancel.
+    // After Remove in the tab order, below Done and Cancel, inside the dialog.
     QWidget* next = dialog->findChild<QWidget*>("1017");
-    for (const int id : {1018, 1019, 1020, 1021, 1022}) {
+    for (int id = CConfigDlg::IDC_PORT; id <= CConfigDlg::IDC_REQUESTS_IN_FLIGHT; ++id) {
         do {
             next = next->nextInFocusChain();
-        } while ((next->focusPolicy() & Qt::TabFocus) == 0);
+        } while ((next->focusPolicy() & Qt::TabFocus) == 0 || next->focusProxy() != nullptr);
         ASSERT_EQ(next->objectName().toInt(), id);
         EXPECT_GE(next->y(), units.ToPixelsY(284)) << id;
+        EXPECT_TRUE(dialog->rect().contains(next->geometry())) << id;
+    }
+    // No two controls below the designed ones overlap, and each text there fits its control.
+    const auto name = [](const QWidget* widget) {
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        return (label != nullptr ? label->text() : widget->objectName()).toStdString();
+    };
+    std::vector<QWidget*> below;
+    for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->y() >= units.ToPixelsY(284)) {
+            below.push_back(child);
+        }
+    }
+    for (std::size_t i = 0; i < below.size(); ++i) {
+        if (qobject_cast<QLabel*>(below[i]) != nullptr ||
+            qobject_cast<QCheckBox*>(below[i]) != nullptr) {
+            EXPECT_LE(below[i]->sizeHint().width(), below[i]->width()) << name(below[i]);
+        }
+        for (std::size_t j = i + 1; j < below.size(); ++j) {
+            EXPECT_FALSE(below[i]->geometry().intersects(below[j]->geometry()))
+                << name(below[i]) << " and " << name(below[j]);
+        }
     }
     EXPECT_EQ(dialog->PasswordField().echoMode(), QLineEdit::Password);
     EXPECT_EQ(dialog->AllowUnencryptedField().text(), "Allow sending the password unencrypted");
@@ -363,6 +389,59 @@ TEST_F(ConfigDlgTest, DoneWritesTheFieldsAsAServerLineAndKeepsTheCertificatesTru
         EXPECT_EQ(saved.user, "bob");
         EXPECT_EQ(saved.trusted, (std::map<std::string, std::string>{
                                      {"news.example:563", "CC:DD"}, {"old.example:563", "AA:BB"}}));
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, GroupFieldsOpenFromTheSettingsAndOnlyDoneWritesWhatIsTypedKeepingTheRest) {
+    const struct {
+        std::string settings;  // besides a user name and a trusted certificate
+        bool onlyNew;          // as the fields open
+        std::string newest, connections, requests;
+        std::string typedNewest, typedConnections, typedRequests;
+        std::uint32_t savedNewest;
+        int savedConnections, savedRequests;
+    } cases[] = {
+        {"", true, "1000", "2", "Automatic", "0", "7", "16", 0, 7, 16},
+        // A key that would leave a field's range is refused: 99 connections become 9.
+        {"only-new-articles=0\nfirst-run-newest=4294967295\nconnections=50\npipeline-depth=64\n",
+         false, "4294967295", "50", "64", "250", "99", "0", 250, 9, 0},
+    };
+    const auto type = [](QAbstractSpinBox& field, const std::string& text) {
+        field.selectAll();
+        QTest::keyClicks(&field, QString::fromStdString(text));
+    };
+    test::WriteFile("zarvo.cfg", "news.example\ng\n" + SEP + "\n");
+    for (const auto& c : cases) {
+        const std::string before = c.settings + "user=alice\ntrust=news.example:563 AA:BB\n";
+        test::WriteFile(SETTINGS_FILE_NAME, before);
+        for (const bool done : {false, true}) {
+            const auto dialog = Open();
+            EXPECT_EQ(dialog->OnlyNewArticlesField().isChecked(), c.onlyNew);
+            EXPECT_EQ(dialog->FirstRunNewestField().text().toStdString(), c.newest);
+            EXPECT_EQ(dialog->ConnectionsField().text().toStdString(), c.connections);
+            EXPECT_EQ(dialog->RequestsInFlightField().text().toStdString(), c.requests);
+            dialog->OnlyNewArticlesField().click();
+            type(dialog->FirstRunNewestField(), c.typedNewest);
+            type(dialog->ConnectionsField(), c.typedConnections);
+            type(dialog->RequestsInFlightField(), c.typedRequests);
+            if (done) {
+                dialog->OnDone();
+            } else {
+                QTest::mouseClick(dialog->findChild<QWidget*>("2"), Qt::LeftButton);  // Cancel
+                EXPECT_EQ(test::ReadFile(SETTINGS_FILE_NAME), before);
+            }
+        }
+        CServerSettings saved;
+        std::string error;
+        ASSERT_TRUE(ReadServerSettings(saved, error));
+        EXPECT_EQ(saved.onlyNewArticles, !c.onlyNew);
+        EXPECT_EQ(saved.firstRunNewest, c.savedNewest);
+        EXPECT_EQ(saved.connections, c.savedConnections);
+        EXPECT_EQ(saved.pipelineDepth, c.savedRequests);
+        EXPECT_EQ(saved.user, "alice");
+        EXPECT_EQ(saved.trusted,
+                  (std::map<std::string, std::string>{{"news.example:563", "AA:BB"}}));
     }
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
