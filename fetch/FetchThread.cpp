@@ -523,7 +523,8 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         for (CRun::Extra& extra : run.extras) {
             extra.early = std::async(std::launch::async, ConnectForUse, std::ref(*extra.session));
         }
-        arg.server.Capabilities();
+        // Its reply comes with the first group's: one round trip less before the first article.
+        arg.server.AskCapabilities();
     }
     // Securing the connection or logging in failed: the groups would only fail one by one.
     const bool refused = !connected && !failure.empty();

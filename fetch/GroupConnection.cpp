@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds WAITED{2};
 // Enough for a long fast line from the first request: a few hundred kilobytes of small
 // articles. Each reply that kept the connection waiting adds one, so the depth doubles per
 // round trip while it matters.
-constexpr int START_DEPTH = 16;
+constexpr int START_DEPTH = 32;
 
 struct InFlight {
     std::size_t index;

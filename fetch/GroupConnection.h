@@ -19,7 +19,7 @@ struct CGroupConnectionOptions {
     std::string group;
     // The session has not selected the group yet: it does so first.
     bool selectGroup = false;
-    // Requests in flight: 0 adapts, from 16 up to `maxDepth`; 1 asks for each article and waits
+    // Requests in flight: 0 adapts, from 32 up to `maxDepth`; 1 asks for each article and waits
     // for it (HEAD, then BODY only when the HEAD came).
     int depth = 0;
     int maxDepth = 64;

@@ -92,6 +92,7 @@ bool CNewsServer::Connect() {
     failure = {};
     // Until a connection is made there is none to use.
     lost = true;
+    capabilitiesPending = false;
     const std::vector<platform::TcpConnection::Address> addresses =
         sock.ResolveCancellable(host, port);
     if (addresses.empty()) {
@@ -297,6 +298,10 @@ bool CNewsServer::Exchange(std::string_view command, std::string* reply, bool si
         lost = true;
         Log("CNewsServer::DoCommand", "Couldn't write to socket...");
     }
+    // The reply to a CAPABILITIES sent ahead comes first.
+    if (capabilitiesPending) {
+        ReadCapabilities();
+    }
     if (singleLine) {
         return ReadLine(reply);
     }
@@ -501,14 +506,26 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
 }
 
 bool CNewsServer::Capabilities() {
+    return AskCapabilities() && ReadCapabilities();
+}
+
+bool CNewsServer::AskCapabilities() {
     // Asked afresh, as is which overview command the server takes.
     capabilities.clear();
     overviewCommand = OverviewCommand::Unknown;
+    capabilitiesPending = SendCommand("CAPABILITIES");
+    return capabilitiesPending;
+}
+
+bool CNewsServer::ReadCapabilities() {
+    if (!capabilitiesPending) {
+        return false;
+    }
+    capabilitiesPending = false;
     // Its block follows a 101, not a 2xx code as other blocks do.
     std::string status;
     std::string list;
-    if (!SendCommand("CAPABILITIES") || !ReadLine(&status) || lost ||
-        !status.starts_with("101") || !ReadBuffer(&list)) {
+    if (!ReadLine(&status) || lost || !status.starts_with("101") || !ReadBuffer(&list)) {
         return false;
     }
     std::vector<std::string> lines;
@@ -530,6 +547,9 @@ bool CNewsServer::HasCapability(std::string_view name) const {
 bool CNewsServer::Overview(std::uint32_t first, std::uint32_t last,
                            std::vector<COverviewEntry>& entries) {
     entries.clear();
+    if (capabilitiesPending && !ReadCapabilities() && lost) {
+        return false;
+    }
     if (overviewCommand == OverviewCommand::Unknown) {
         overviewCommand = HasCapability("OVER") ? OverviewCommand::Over : OverviewCommand::Xover;
     }
@@ -586,6 +606,9 @@ bool CNewsServer::SendCommand(const std::string& command) {
 
 bool CNewsServer::ReadReply(std::string* status, std::string* block, bool hasBlock) {
     block->clear();
+    if (capabilitiesPending) {
+        ReadCapabilities();
+    }
     if (!ReadLine(status) || lost) {
         return false;
     }

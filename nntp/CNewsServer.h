@@ -115,6 +115,11 @@ public:
     // Asks CAPABILITIES (RFC 3977, 5.2) and keeps the answer, which changes after logging in
     // (RFC 4643); false when the server has no such command, and then nothing is known.
     bool Capabilities();
+    // As Capabilities, in two halves: AskCapabilities sends the command and returns at once, so
+    // that the next command travels with it (RFC 3977, 3.5); its reply is read before the next
+    // reply, or by ReadCapabilities.
+    bool AskCapabilities();
+    bool ReadCapabilities();
     // Whether the last answer to Capabilities listed the capability (its first word).
     bool HasCapability(std::string_view name) const;
     // The overview of the selected group's articles first..last: with OVER where the server
@@ -196,6 +201,7 @@ private:
     enum class OverviewCommand { Unknown, Over, Xover, None };
     OverviewCommand overviewCommand = OverviewCommand::Unknown;
     bool greetingRefused = false;
+    bool capabilitiesPending = false;  // a CAPABILITIES was sent whose reply is unread
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
     std::size_t maxReplySize = MAX_REPLY_SIZE;
 

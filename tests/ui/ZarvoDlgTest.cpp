@@ -390,7 +390,7 @@ TEST_F(ZarvoDlgRecordedTest, StartHandsTheStoredPasswordToTheWorkerAndARefusedFi
     server.On("AUTHINFO PASS s3cret", ScriptedReply::Text("281 welcome\r\n"));
     Configure(server.Address(), {"g"});
     test::WriteFile(folder.Path() / SETTINGS_FILE_NAME,
-                    "user=alice\nallow-unencrypted-password=1\n");
+                    "user=alice\nallow-unencrypted-password=1\nconnections=1\n");
     const std::string file = folder.Folder() + PASSWORD_FILE_NAME;
     std::string error;
     ASSERT_TRUE(WritePasswordFile(file, "s3cret", error));
