@@ -1,5 +1,7 @@
 #include "fetch/CArticleQueue.h"
 
+#include <algorithm>
+
 CArticleQueue::CArticleQueue(std::vector<Item> items, std::size_t window)
     : m_items(std::move(items)),
       m_window(window == 0 ? 1 : window),
@@ -35,6 +37,11 @@ std::optional<std::size_t> CArticleQueue::Take(bool wait) {
         }
         m_changed.wait(lock);
     }
+}
+
+void CArticleQueue::TakeThrough(std::size_t end) {
+    std::lock_guard lock(m_mutex);
+    m_nextToTake = std::max(m_nextToTake, std::min(end, m_items.size()));
 }
 
 void CArticleQueue::Deliver(std::size_t index, std::unique_ptr<CNewsMessage> message) {

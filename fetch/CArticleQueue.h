@@ -39,6 +39,8 @@ public:
     // (without `wait`) the window is full.
     std::optional<std::size_t> Take(bool wait);
     const Item& At(std::size_t index) const { return m_items[index]; }
+    // Counts every article before `end` as taken: one connection asked for them already.
+    void TakeThrough(std::size_t end);
     // The article's message, or none when the server had no such article.
     void Deliver(std::size_t index, std::unique_ptr<CNewsMessage> message);
     // Articles taken whose replies never came: they are taken again before any other.

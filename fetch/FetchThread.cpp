@@ -87,15 +87,42 @@ void SaveRecord(CRun& run) {
 
 // The batch's articles: with an overview, those that can hold a picture are fetched with BODY
 // alone and the rest passed over; without one, every article is fetched with HEAD and BODY.
-std::vector<CArticleQueue::Item> MakeItems(CRun& run, const std::vector<std::uint32_t>& numbers) {
+// Where an overview is expected and requests may be in flight, the first articles' BODY
+// requests follow the overview's at once, sparing the round trip they would wait for it;
+// `sentAhead` says how many, and the worker's own connection reads their replies.
+std::vector<CArticleQueue::Item> MakeItems(CRun& run, const std::vector<std::uint32_t>& numbers,
+                                           std::size_t& sentAhead) {
+    CNewsServer& server = run.arg.server;
+    sentAhead = 0;
     std::vector<CArticleQueue::Item> items(numbers.size());
     for (std::size_t i = 0; i < numbers.size(); ++i) {
         items[i].number = numbers[i];
     }
+    if (numbers.empty() || !run.overview) {
+        return items;
+    }
+    const bool ahead = run.settings.pipelineDepth != 1 && server.ExpectsOverview();
     std::vector<COverviewEntry> entries;
-    if (numbers.empty() || !run.overview ||
-        !run.arg.server.Overview(numbers.front(), numbers.back(), entries)) {
-        run.overview = run.overview && run.arg.server.ConnectionLost();
+    bool given = false;
+    if (server.AskOverview(numbers.front(), numbers.back())) {
+        const auto count = static_cast<std::size_t>(
+            ahead ? InitialRequestsInFlight(run.settings.pipelineDepth) : 0);
+        while (sentAhead < std::min(count, numbers.size()) &&
+               server.SendCommand("BODY " + std::to_string(numbers[sentAhead]))) {
+            ++sentAhead;
+        }
+        given = server.ReadOverview(entries);
+    }
+    if (!given) {
+        // Whatever was asked ahead is answered still: read and dropped, and asked again with
+        // the header.
+        std::string status;
+        std::string body;
+        for (std::size_t i = 0; i < sentAhead && !server.ConnectionLost(); ++i) {
+            server.ReadReply(&status, &body, true);
+        }
+        sentAhead = 0;
+        run.overview = server.ConnectionLost();
         return items;
     }
     std::size_t next = 0;
@@ -158,10 +185,16 @@ ConnectionEnd ConnectExtra(std::mutex& mutex, bool& connecting, const bool& cut,
 // One batch: the connections fetch its articles, in flight and in parallel, and this thread
 // decodes them in article order.
 GroupEnd FetchBatch(CRun& run, const std::string& name, std::vector<CArticleQueue::Item> items,
-                    std::uint64_t& position, std::uint64_t count, CArticleRanges& done,
-                    std::string& why) {
+                    std::size_t sentAhead, std::uint64_t& position, std::uint64_t count,
+                    CArticleRanges& done, std::string& why) {
     ThreadArg& arg = run.arg;
-    CArticleQueue queue(std::move(items), WINDOW);
+    // Asking for one article at a time, a connection waits for the worker too: an article
+    // that has arrived is always processed before Stop is looked at again.
+    const std::size_t window = run.settings.pipelineDepth == 1
+                                   ? static_cast<std::size_t>(run.settings.connections)
+                                   : WINDOW;
+    CArticleQueue queue(std::move(items), window);
+    queue.TakeThrough(sentAhead);
     const int depth = run.settings.pipelineDepth;
     struct Worker {
         CNewsServer* session;
@@ -190,6 +223,7 @@ GroupEnd FetchBatch(CRun& run, const std::string& name, std::vector<CArticleQueu
             options.depth = depth;
             options.maxDepth = CServerSettings::MAX_PIPELINE_DEPTH;
             options.selectGroup = worker.extra != nullptr && worker.extra->group != name;
+            options.sentAhead = worker.extra == nullptr ? sentAhead : 0;
             try {
                 if (worker.extra != nullptr && !worker.extra->connected) {
                     worker.end = ConnectExtra(worker.mutex, worker.connecting, worker.cut,
@@ -348,7 +382,9 @@ GroupEnd FetchGroupArticles(CRun& run, const std::string& name, const CNewsGroup
                     return;
             }
         }
-        end = FetchBatch(run, name, MakeItems(run, numbers), position, count, done, why);
+        std::size_t sentAhead = 0;
+        std::vector<CArticleQueue::Item> items = MakeItems(run, numbers, sentAhead);
+        end = FetchBatch(run, name, std::move(items), sentAhead, position, count, done, why);
         tries = 0;
         numbers.clear();
     };

@@ -21,6 +21,9 @@ constexpr int START_DEPTH = 32;
 struct InFlight {
     std::size_t index;
     bool head;  // a HEAD went out before the BODY
+    // Asked ahead of the overview for an article it then said is not wanted: the reply is read
+    // and dropped.
+    bool drop = false;
 };
 
 enum class ReadOutcome { Article, Lost };
@@ -72,6 +75,10 @@ ReadOutcome AskAndWait(CNewsServer& session, const CArticleQueue::Item& item,
 
 }  // namespace
 
+int InitialRequestsInFlight(int depth) {
+    return depth == 0 ? START_DEPTH : depth;
+}
+
 ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
                                   const CGroupConnectionOptions& options,
                                   const platform::ManualResetEvent& stop, CRunStatus& status,
@@ -92,6 +99,9 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
     int depth = adaptive ? START_DEPTH : options.depth;
     const int maxDepth = adaptive ? std::max(options.maxDepth, START_DEPTH) : options.depth;
     std::deque<InFlight> inFlight;
+    for (std::size_t index = 0; index < options.sentAhead && index < queue.Size(); ++index) {
+        inFlight.push_back({index, false, !queue.At(index).fetch});
+    }
     for (;;) {
         if (stop.IsSet()) {
             return ConnectionEnd::Stopped;
@@ -127,13 +137,25 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
                 return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
             }
             index = inFlight.front().index;
-            outcome = ReadArticle(session, queue.At(index), inFlight.front().head, message);
+            if (inFlight.front().drop) {
+                std::string status;
+                std::string body;
+                if (session.ReadReply(&status, &body, true) || !session.ConnectionLost()) {
+                    inFlight.pop_front();
+                    continue;
+                }
+                outcome = ReadOutcome::Lost;
+            } else {
+                outcome = ReadArticle(session, queue.At(index), inFlight.front().head, message);
+            }
         }
         if (outcome == ReadOutcome::Lost) {
             // What was asked and not answered is asked again, first, on whatever connection.
             std::vector<std::size_t> unanswered;
             for (const InFlight& request : inFlight) {
-                unanswered.push_back(request.index);
+                if (!request.drop) {
+                    unanswered.push_back(request.index);
+                }
             }
             inFlight.clear();
             queue.GiveBack(unanswered);

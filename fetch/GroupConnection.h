@@ -23,7 +23,13 @@ struct CGroupConnectionOptions {
     // for it (HEAD, then BODY only when the HEAD came).
     int depth = 0;
     int maxDepth = 64;
+    // The BODY requests of the queue's first articles went out already on this session (after
+    // the overview's), whether the articles are wanted or not; the queue counts them as taken.
+    std::size_t sentAhead = 0;
 };
+
+// How many requests a connection keeps in flight at first, for the depth setting.
+int InitialRequestsInFlight(int depth);
 
 enum class ConnectionEnd {
     Done,     // nothing more to take

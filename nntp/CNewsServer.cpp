@@ -93,6 +93,7 @@ bool CNewsServer::Connect() {
     // Until a connection is made there is none to use.
     lost = true;
     capabilitiesPending = false;
+    overviewPending = false;
     const std::vector<platform::TcpConnection::Address> addresses =
         sock.ResolveCancellable(host, port);
     if (addresses.empty()) {
@@ -513,6 +514,7 @@ bool CNewsServer::AskCapabilities() {
     // Asked afresh, as is which overview command the server takes.
     capabilities.clear();
     overviewCommand = OverviewCommand::Unknown;
+    overviewWorked = false;
     capabilitiesPending = SendCommand("CAPABILITIES");
     return capabilitiesPending;
 }
@@ -547,6 +549,15 @@ bool CNewsServer::HasCapability(std::string_view name) const {
 bool CNewsServer::Overview(std::uint32_t first, std::uint32_t last,
                            std::vector<COverviewEntry>& entries) {
     entries.clear();
+    return AskOverview(first, last) && ReadOverview(entries);
+}
+
+bool CNewsServer::ExpectsOverview() const {
+    return overviewWorked || (overviewCommand != OverviewCommand::None && HasCapability("OVER"));
+}
+
+bool CNewsServer::AskOverview(std::uint32_t first, std::uint32_t last) {
+    overviewPending = false;
     if (capabilitiesPending && !ReadCapabilities() && lost) {
         return false;
     }
@@ -558,31 +569,45 @@ bool CNewsServer::Overview(std::uint32_t first, std::uint32_t last,
     }
     const std::string range = std::to_string(first) + "-" + std::to_string(last);
     const bool over = overviewCommand == OverviewCommand::Over;
-    std::string reply;
-    if (!DoCommand((over ? "OVER " : "XOVER ") + range, &reply, false)) {
+    overviewPending = SendCommand((over ? "OVER " : "XOVER ") + range);
+    return overviewPending;
+}
+
+bool CNewsServer::ReadOverview(std::vector<COverviewEntry>& entries) {
+    entries.clear();
+    if (!overviewPending) {
         return false;
     }
-    if (reply.starts_with("423") || reply.starts_with("420")) {
+    overviewPending = false;
+    std::string status;
+    std::string block;
+    if (!ReadReply(&status, &block, true)) {
+        return false;
+    }
+    if (status.starts_with("423") || status.starts_with("420")) {
         return true;  // no articles in that range
     }
-    if (!reply.starts_with("224")) {
+    if (!status.starts_with("224")) {
         // A server that does not know the command says so once; headers are read from now on.
-        if (reply.starts_with("500") || reply.starts_with("501") || reply.starts_with("502")) {
+        if (status.starts_with("500") || status.starts_with("501") || status.starts_with("502")) {
             overviewCommand = OverviewCommand::None;
         }
         Log("CNewsServer::Overview",
-            "overview refused, response '" + std::string(AsText(reply).substr(0, 200)) + "'");
+            "overview refused, response '" + std::string(AsText(status).substr(0, 200)) + "'");
         return false;
     }
-    std::size_t start = reply.find("\r\n");
-    while (start != std::string::npos && start + 2 < reply.size()) {
-        start += 2;
-        const std::size_t end = reply.find("\r\n", start);
+    overviewWorked = true;
+    std::size_t start = 0;
+    while (start < block.size()) {
+        std::size_t end = block.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = block.size();
+        }
         if (const std::optional<COverviewEntry> entry =
-                COverviewEntry::Parse(std::string_view(reply).substr(start, end - start))) {
+                COverviewEntry::Parse(std::string_view(block).substr(start, end - start))) {
             entries.push_back(std::move(*entry));
         }
-        start = end;
+        start = end + 2;
     }
     return true;
 }

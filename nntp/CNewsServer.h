@@ -127,6 +127,12 @@ public:
     // no entries. False when the server offers neither, or the exchange failed; the caller then
     // reads headers instead.
     bool Overview(std::uint32_t first, std::uint32_t last, std::vector<COverviewEntry>& entries);
+    // As Overview, in two halves, so that requests can follow the overview's in flight: its
+    // reply must then be read, with ReadOverview, before theirs.
+    bool AskOverview(std::uint32_t first, std::uint32_t last);
+    bool ReadOverview(std::vector<COverviewEntry>& entries);
+    // Whether an overview is to be expected: the server listed OVER, or gave one already.
+    bool ExpectsOverview() const;
 
     // Pipelining (RFC 3977, 3.5): sends a command without waiting for its reply, so that several
     // are in flight at once; the replies come back in order through ReadReply. A command holding
@@ -202,6 +208,8 @@ private:
     OverviewCommand overviewCommand = OverviewCommand::Unknown;
     bool greetingRefused = false;
     bool capabilitiesPending = false;  // a CAPABILITIES was sent whose reply is unread
+    bool overviewPending = false;      // likewise an OVER or XOVER
+    bool overviewWorked = false;
     std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
     std::size_t maxReplySize = MAX_REPLY_SIZE;
 
