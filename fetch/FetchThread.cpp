@@ -197,6 +197,8 @@ GroupEnd FetchBatch(CRun& run, const std::string& name, std::vector<CArticleQueu
     queue.TakeThrough(sentAhead);
     const int depth = run.settings.pipelineDepth;
     struct Worker {
+        Worker(CNewsServer* session_, CRun::Extra* extra_) : session(session_), extra(extra_) {}
+
         CNewsServer* session;
         CRun::Extra* extra;
         ConnectionEnd end = ConnectionEnd::Done;
