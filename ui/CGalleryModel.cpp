@@ -245,6 +245,11 @@ void CGalleryModel::OnThumbnail(const QString& path, const QImage& thumbnail) {
     }
 }
 
+bool CGalleryModel::HasThumbnail(int row) const {
+    const QString path = PathAt(row);
+    return !path.isEmpty() && (m_unreadable.contains(path) || m_thumbnails.contains(path));
+}
+
 QString CGalleryModel::PathAt(int row) const {
     return row >= 0 && row < rowCount() ? m_rows[static_cast<std::size_t>(row)]->path : QString();
 }

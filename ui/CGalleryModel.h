@@ -51,6 +51,8 @@ public:
     // Drops the thumbnail requests that have not begun: the view asks again for what it shows.
     void DropPendingThumbnails();
 
+    // True once the row's thumbnail, or its "cannot show" tile, is there to be drawn.
+    bool HasThumbnail(int row) const;
     QString PathAt(int row) const;
     // The row of the picture, or -1 when it is not shown.
     int RowOf(const QString& path) const;

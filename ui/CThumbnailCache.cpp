@@ -94,6 +94,9 @@ bool CThumbnailCache::Store(const QString& picturePath, qint64 modifiedSeconds, 
     entry.setText(QString::fromLatin1(SIZE_KEY), QString::number(fileSize));
     entry.setText(QStringLiteral("Software"), QStringLiteral("Zarvo"));
     QImageWriter writer(&file, "png");
+    // zlib's fastest level: several times quicker than the writer's default, for entries a
+    // fifth larger.
+    writer.setQuality(80);
     if (!writer.write(entry) || !file.flush()) {
         return false;
     }
