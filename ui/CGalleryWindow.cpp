@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
+#include <algorithm>
 #include <memory>
 
 #include "platform/ErrorBox.h"
@@ -86,8 +87,11 @@ CGalleryWindow::CGalleryWindow(const QString& imagesFolder, QWidget* parent)
     connect(&m_delete, &QPushButton::clicked, this, &CGalleryWindow::DeleteSelected);
 
     FillGroupList();
-    m_splitter.setSizes({200, 4 * (side + 24) + 30});
-    resize(900, 640);
+    // The groups' names whole, as far as a reasonable width allows; four thumbnails a row.
+    const int groupsWidth =
+        std::clamp(m_groups.sizeHintForColumn(0) + 2 * m_groups.frameWidth() + 8, 160, 320);
+    m_splitter.setSizes({groupsWidth, 4 * (side + 24) + 30});
+    resize(groupsWidth + 4 * (side + 24) + 60, 640);
 }
 
 void CGalleryWindow::FillGroupList() {
