@@ -228,12 +228,16 @@ void CGalleryModel::OnFolderChanged(const QString& folder) {
     }
 }
 
-void CGalleryModel::OnThumbnail(const QString& path, const QImage& thumbnail) {
+void CGalleryModel::OnThumbnail(const QString& path, const QImage& thumbnail,
+                                qint64 modifiedSeconds) {
     m_requested.remove(path);
-    if (m_entries.find(path) == m_entries.end()) {
+    const auto entry = m_entries.find(path);
+    if (entry == m_entries.end()) {
         return;
     }
-    if (thumbnail.isNull()) {
+    if (modifiedSeconds != entry->second.modified / 1000) {
+        // Made from the file before it changed: the row asks again when it is drawn next.
+    } else if (thumbnail.isNull()) {
         m_unreadable.insert(path);
     } else {
         m_thumbnails.insert(path,

@@ -83,7 +83,7 @@ private:
     void Insert(Entry entry);
     void Remove(const QString& path);
     void OnFolderChanged(const QString& folder);
-    void OnThumbnail(const QString& path, const QImage& thumbnail);
+    void OnThumbnail(const QString& path, const QImage& thumbnail, qint64 modifiedSeconds);
     const QPixmap& Thumbnail(const Entry& entry) const;
 
     QString m_imagesFolder;

@@ -38,6 +38,11 @@ void CPictureWindow::Layout() {
     // Fitted, the label fills the window and holds the picture scaled down to it; at 100% it
     // is as large as the picture and the window scrolls over it.
     setWidgetResizable(m_fit);
+    if (m_original.isNull()) {
+        m_picture.setText(QStringLiteral("cannot show"));
+        m_picture.adjustSize();
+        return;
+    }
     const QSize room = viewport()->size();
     if (m_fit && (m_original.width() > room.width() || m_original.height() > room.height())) {
         m_picture.setPixmap(m_original.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation));

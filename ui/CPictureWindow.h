@@ -3,8 +3,9 @@
 // One picture in a window of its own, titled with the picture's name: at its full size (a
 // picture larger than the screen scrolls), or zoomed to fit the window (F fits, 1 shows it at
 // 100%). Where the opener lets it step through pictures, the Left and Right arrow keys ask for
-// the previous and the next one. It blocks no other window, closes with Escape or its close
-// box, and frees itself once closed. It does not load pictures or choose which comes next.
+// the previous and the next one; a picture that could not be read shows "cannot show". It blocks no
+// other window, closes with Escape or its close box, and frees itself once closed. It does not load
+// pictures or choose which comes next.
 
 #include <QImage>
 #include <QLabel>

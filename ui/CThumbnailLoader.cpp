@@ -51,14 +51,15 @@ void CThumbnailLoader::Work() {
             m_pending.pop_back();
             m_waiting.remove(path);
         }
-        const QImage thumbnail = Make(path);
-        emit thumbnailReady(path, thumbnail);
+        qint64 modified = 0;
+        const QImage thumbnail = Make(path, modified);
+        emit thumbnailReady(path, thumbnail, modified);
     }
 }
 
-QImage CThumbnailLoader::Make(const QString& picturePath) {
+QImage CThumbnailLoader::Make(const QString& picturePath, qint64& modified) {
     const QFileInfo info(picturePath);
-    const qint64 modified = info.lastModified().toSecsSinceEpoch();
+    modified = info.lastModified().toSecsSinceEpoch();
     QImage thumbnail = m_cache.Load(picturePath, modified, info.size());
     if (!thumbnail.isNull()) {
         ++m_cacheHits;

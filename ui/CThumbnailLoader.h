@@ -45,13 +45,15 @@ public:
     static QImage Decode(const QString& picturePath, int side);
 
 signals:
-    // The thumbnail, or a null image for a file that is not a readable picture.
-    void thumbnailReady(const QString& picturePath, const QImage& thumbnail);
+    // The thumbnail, or a null image for a file that is not a readable picture; made from the
+    // file as it was at the modification time.
+    void thumbnailReady(const QString& picturePath, const QImage& thumbnail,
+                        qint64 modifiedSeconds);
 
 private:
     // What each worker runs: takes requests until none is left.
     void Work();
-    QImage Make(const QString& picturePath);
+    QImage Make(const QString& picturePath, qint64& modifiedSeconds);
 
     CThumbnailCache m_cache;
     std::mutex m_lock;
