@@ -1,6 +1,9 @@
 #include "ui/CGalleryModel.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QPainter>
 #include <algorithm>
@@ -12,6 +15,8 @@ namespace {
 constexpr int SCAN_DELAY_MS = 150;
 // Thumbnails kept as drawn: some screens' worth.
 constexpr int KEPT_THUMBNAILS = 2000;
+// From this many new pictures in a folder on, the rows are sorted afresh.
+constexpr std::size_t BULK_INSERT = 64;
 
 QPixmap Tile(int side, const QString& text) {
     QPixmap tile(side, side);
@@ -121,10 +126,18 @@ void CGalleryModel::ScanGroups() {
 void CGalleryModel::ScanGroup(const QString& group) {
     const QString folder = m_imagesFolder + QLatin1Char('/') + group;
     std::unordered_map<QString, Entry> found;
-    for (const QFileInfo& info :
-         QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        Entry entry{info.absoluteFilePath(), group, info.fileName(), info.size(),
-                    info.lastModified().toMSecsSinceEpoch()};
+    // stat itself: a file's time as a date in the local zone costs more than the rest of the
+    // reading, and a large collection is read at every opening.
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        Entry entry{
+            path, group, files.fileName(), static_cast<qint64>(info.st_size),
+            static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
         found.emplace(entry.path, std::move(entry));
     }
     // What went or changed goes first; what changed comes back at its new place.
@@ -145,9 +158,24 @@ void CGalleryModel::ScanGroup(const QString& group) {
     for (const QString& path : remove) {
         Remove(path);
     }
-    for (auto& [path, entry] : found) {
-        Insert(std::move(entry));
+    if (found.size() < BULK_INSERT) {
+        for (auto& [path, entry] : found) {
+            Insert(std::move(entry));
+        }
+        return;
     }
+    // Many at once (a collection read at opening): the rows are sorted once, not moved for
+    // every picture.
+    beginResetModel();
+    for (auto& [path, entry] : found) {
+        const auto place = m_entries.emplace(path, std::move(entry)).first;
+        ++m_counts[place->second.group];
+        if (Shows(place->second)) {
+            m_rows.push_back(&place->second);
+        }
+    }
+    std::sort(m_rows.begin(), m_rows.end(), Newer);
+    endResetModel();
 }
 
 void CGalleryModel::Insert(Entry entry) {
