@@ -244,6 +244,24 @@ TEST_F(GalleryTest, ModelFollowsFilesThatComeAndGoAndTilesWhatIsNoPicture) {
     EXPECT_TRUE(test::WaitUntil([&] { return model.Groups().size() == 1; }));
 }
 
+TEST_F(GalleryTest, OnlyTheRowsOnScreenAskForThumbnails) {
+    for (int i = 0; i < 300; ++i) {
+        SavePicture(Picture("alt.many", std::to_string(i) + ".png"), QSize(8, 8));
+    }
+    CGalleryWindow gallery(Images());
+    gallery.resize(700, 500);
+    gallery.show();
+    ASSERT_EQ(gallery.Model().rowCount(), 300);
+    EXPECT_TRUE(test::WaitUntil([&] { return gallery.Model().HasThumbnail(0); }));
+    test::RunEventsFor(std::chrono::milliseconds{200});
+    EXPECT_TRUE(gallery.Loader().WaitForDone(30000));
+    EXPECT_GT(gallery.Loader().Decoded(), 0);
+    EXPECT_LT(gallery.Loader().Decoded(), 60);
+    // Scrolled to the end, the last rows ask for theirs.
+    gallery.View().scrollToBottom();
+    EXPECT_TRUE(test::WaitUntil([&] { return gallery.Model().HasThumbnail(299); }));
+}
+
 TEST_F(GalleryTest, CtrlGOpensTheGalleryAndItsViewerStepsThroughItsOrder) {
     CZarvoDlg dialog;
     SavePicture(Picture("alt.test", "one.png"), QSize(900, 700), std::time(nullptr) - 20);
