@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -123,36 +124,41 @@ void CGalleryModel::ScanGroups() {
     }
 }
 
-void CGalleryModel::ScanGroup(const QString& group) {
-    const QString folder = m_imagesFolder + QLatin1Char('/') + group;
-    std::unordered_map<QString, Entry> found;
+std::optional<CGalleryModel::Entry> CGalleryModel::ReadEntry(const QString& path,
+                                                             const QString& group,
+                                                             const QString& name) {
     // stat itself: a file's time as a date in the local zone costs more than the rest of the
     // reading, and a large collection is read at every opening.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return Entry{path, group, name, static_cast<qint64>(info.st_size),
+                 static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
+}
+
+void CGalleryModel::ScanGroup(const QString& group) {
+    // Only the names are read for the files known already: a folder of many thousands is read
+    // again whenever a run adds to it. A known file that was written anew is found out when
+    // its thumbnail is made (see OnThumbnail).
+    const QString folder = m_imagesFolder + QLatin1Char('/') + group;
+    QSet<QString> listed;
+    std::unordered_map<QString, Entry> found;
     QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     while (files.hasNext()) {
         const QString path = files.next();
-        struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        listed.insert(path);
+        if (m_entries.find(path) != m_entries.end()) {
             continue;
         }
-        Entry entry{
-            path, group, files.fileName(), static_cast<qint64>(info.st_size),
-            static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
-        found.emplace(entry.path, std::move(entry));
+        if (std::optional<Entry> entry = ReadEntry(path, group, files.fileName())) {
+            found.emplace(path, std::move(*entry));
+        }
     }
-    // What went or changed goes first; what changed comes back at its new place.
     QStringList remove;
     for (const auto& [path, entry] : m_entries) {
-        if (entry.group != group) {
-            continue;
-        }
-        const auto now = found.find(path);
-        if (now == found.end()) {
+        if (entry.group == group && !listed.contains(path)) {
             remove.push_back(path);
-        } else if (now->second.size != entry.size || now->second.modified != entry.modified) {
-            remove.push_back(path);
-        } else {
-            found.erase(now);
         }
     }
     for (const QString& path : remove) {
@@ -220,12 +226,32 @@ void CGalleryModel::NotePicture(const QString& path) {
     if (QFileInfo(folder).absolutePath() != m_imagesFolder) {
         return;
     }
-    if (!m_watcher.directories().contains(folder)) {
-        m_groupsChanged = true;
+    if (m_watcher.directories().contains(folder)) {
+        // A group shown already: the one file is read at once.
+        const int before = Total();
+        Restat(folder + QLatin1Char('/') + info.fileName());
+        if (Total() != before) {
+            emit groupsChanged();
+        }
+        return;
     }
-    m_changedGroups.insert(info.dir().dirName());
+    m_groupsChanged = true;
     if (!m_scanTimer.isActive()) {
         m_scanTimer.start();
+    }
+}
+
+void CGalleryModel::Restat(const QString& path) {
+    const QFileInfo info(path);
+    std::optional<Entry> now = ReadEntry(path, info.dir().dirName(), info.fileName());
+    const auto known = m_entries.find(path);
+    if (known != m_entries.end() && now && known->second.size == now->size &&
+        known->second.modified == now->modified) {
+        return;
+    }
+    Remove(path);
+    if (now) {
+        Insert(std::move(*now));
     }
 }
 
@@ -264,7 +290,13 @@ void CGalleryModel::OnThumbnail(const QString& path, const QImage& thumbnail,
         return;
     }
     if (modifiedSeconds != entry->second.modified / 1000) {
-        // Made from the file before it changed: the row asks again when it is drawn next.
+        // The file is not what the row says: it was written anew since it was read, or since
+        // the thumbnail was made. Read it again; the row then asks again when it is drawn.
+        const int before = Total();
+        Restat(path);
+        if (Total() != before) {
+            emit groupsChanged();
+        }
     } else if (thumbnail.isNull()) {
         m_unreadable.insert(path);
     } else {

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -77,6 +78,11 @@ private:
     };
 
     static bool Newer(const Entry* a, const Entry* b);
+    // The file as it is now; none when it is gone or no plain file.
+    static std::optional<Entry> ReadEntry(const QString& path, const QString& group,
+                                          const QString& name);
+    // Reads one file again: its row goes when the file went, and moves when it changed.
+    void Restat(const QString& path);
     bool Shows(const Entry& entry) const { return m_group.isEmpty() || entry.group == m_group; }
     void ScanGroups();
     void ScanGroup(const QString& group);

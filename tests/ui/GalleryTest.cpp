@@ -232,6 +232,17 @@ TEST_F(GalleryTest, ModelFollowsFilesThatComeAndGoAndTilesWhatIsNoPicture) {
         [&] { return !model.data(model.index(broken), CGalleryModel::ReadableRole).toBool(); }));
     EXPECT_FALSE(model.data(model.index(broken), Qt::DecorationRole).value<QPixmap>().isNull());
 
+    // A picture written anew under its name is read again once its thumbnail is made.
+    const QString second = QString::fromStdString(Picture("alt.test", "second.png").string());
+    SavePicture(second.toStdString(), QSize(300, 200), std::time(nullptr) + 30);
+    const auto size = static_cast<qint64>(fs::file_size(second.toStdString()));
+    const auto shownSize = [&] {
+        const QModelIndex row = model.index(model.RowOf(second));
+        model.data(row, Qt::DecorationRole);  // as a view asks
+        return model.data(row, CGalleryModel::FileSizeRole).toLongLong();
+    };
+    EXPECT_TRUE(test::WaitUntil([&] { return shownSize() == size; }));
+
     // Told of a picture by the run, and one removed behind its back.
     SavePicture(Picture("alt.test", "told.png"), QSize(8, 8), std::time(nullptr) + 60);
     model.NotePicture(QString::fromStdString(Picture("alt.test", "told.png").string()));
