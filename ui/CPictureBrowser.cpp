@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -212,6 +213,26 @@ void CPictureBrowser::OnDeleteFile() {
     if (g_currentPicture.load() >= size) {
         g_currentPicture.store(size > 0 ? size - 1 : 0);
     }
+    ShowPicture(g_currentPicture.load());
+}
+
+void CPictureBrowser::ForgetPictures(const std::vector<std::string>& paths) {
+    std::lock_guard lock(m_pictureLock);
+    const auto gone = [&paths](const std::string& entry) {
+        return std::find(paths.begin(), paths.end(), entry) != paths.end();
+    };
+    // The index moves down by the entries dropped before it.
+    int current = g_currentPicture.load();
+    const int before = std::min(current, static_cast<int>(m_pictureList.size()));
+    current -= static_cast<int>(
+        std::count_if(m_pictureList.begin(), m_pictureList.begin() + std::max(before, 0), gone));
+    const auto kept = std::remove_if(m_pictureList.begin(), m_pictureList.end(), gone);
+    if (kept == m_pictureList.end()) {
+        return;
+    }
+    m_pictureList.erase(kept, m_pictureList.end());
+    const auto size = static_cast<int>(m_pictureList.size());
+    g_currentPicture.store(std::clamp(current, 0, std::max(size - 1, 0)));
     ShowPicture(g_currentPicture.load());
 }
 

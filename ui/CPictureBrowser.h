@@ -48,6 +48,10 @@ public:
     // returns the list's new size.
     void ClearPictures();
     std::size_t AppendPicture(const std::string& path);
+    // Drops every entry of the paths (files moved away elsewhere), under the lock. The picture
+    // on show stays when its entry stays; when it went, the entry that took its place is
+    // shown, or the new last one, or nothing.
+    void ForgetPictures(const std::vector<std::string>& paths);
     // A copy of the list, taken under the lock.
     std::vector<std::string> Pictures() const;
 

@@ -28,6 +28,7 @@ namespace {
 constexpr int IDC_EXIT = 2;
 constexpr int IDC_START = 1002;
 constexpr int IDC_CONFIGURE = 1003;
+constexpr int IDC_GALLERY = 1030;
 constexpr int IDC_STOP = 1004;
 constexpr int IDC_BROWSER = 1009;
 constexpr int IDC_PREVIOUS = 1010;
@@ -85,6 +86,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
       m_groupProgress(this),
       m_start(QStringLiteral("Start"), this),
       m_configure(QStringLiteral("Configure"), this),
+      m_galleryButton(QStringLiteral("Gallery..."), this),
       m_stop(QStringLiteral("Stop"), this),
       m_newsgroupStatus(QStringLiteral("Newsgroup Status"), this),
       m_overallStatus(QStringLiteral("Overall Status"), this),
@@ -118,6 +120,8 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     units.Place(m_groupProgress, 10, 112, 151, 9);
     units.Place(m_start, 377, 13, 50, 16);
     units.Place(m_configure, 377, 61, 50, 16);
+    // Beside Configure, in the free room right of the status frames.
+    units.Place(m_galleryButton, 322, 61, 50, 16);
     units.Place(m_stop, 377, 32, 50, 16);
     units.Place(m_newsgroupStatus, 7, 64, 270, 63);
     units.Place(m_overallStatus, 8, 21, 270, 34);
@@ -154,6 +158,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     SetId(m_groupProgress, IDC_GROUP_PROGRESS);
     SetId(m_start, IDC_START);
     SetId(m_configure, IDC_CONFIGURE);
+    SetId(m_galleryButton, IDC_GALLERY);
     SetId(m_stop, IDC_STOP);
     SetId(m_browser, IDC_BROWSER);
     SetId(m_previous, IDC_PREVIOUS);
@@ -167,10 +172,10 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
 
     // The template's order is the tab order; the bars, frames, labels, the view and the status
     // line take no part in it.
-    QWidget* const tabOrder[] = {&m_exit,           &m_start,       &m_configure,
-                                 &m_stop,           &m_previous,    &m_next,
-                                 &m_deleteFile,     &m_groupName,   &m_groupCounter,
-                                 &m_articleCounter, &m_pictureName, &m_pictureCounter};
+    QWidget* const tabOrder[] = {
+        &m_exit,           &m_start,       &m_configure,     &m_galleryButton, &m_stop,
+        &m_previous,       &m_next,        &m_deleteFile,    &m_groupName,     &m_groupCounter,
+        &m_articleCounter, &m_pictureName, &m_pictureCounter};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
@@ -181,6 +186,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     connect(&m_start, &QPushButton::clicked, this, &CZarvoDlg::OnStart);
     connect(&m_stop, &QPushButton::clicked, this, &CZarvoDlg::OnStop);
     connect(&m_configure, &QPushButton::clicked, this, &CZarvoDlg::OnConfigure);
+    connect(&m_galleryButton, &QPushButton::clicked, this, &CZarvoDlg::OnGallery);
     connect(&m_previous, &QPushButton::clicked, this, &CZarvoDlg::OnPrevious);
     connect(&m_next, &QPushButton::clicked, this, [this] { OnNext(); });
     connect(&m_deleteFile, &QPushButton::clicked, this, &CZarvoDlg::OnDeleteFile);
@@ -284,6 +290,27 @@ void CZarvoDlg::OnConfigure() {
     dialog.DoModal();
 }
 
+void CZarvoDlg::OnGallery() {
+    if (!m_gallery) {
+        const QString images = QString::fromStdString(m_programFolder) + QStringLiteral("images");
+        m_gallery = std::make_unique<CGalleryWindow>(images, this);
+        m_gallery->setWindowIcon(windowIcon());
+        // The run's pictures come from the worker's thread; the gallery reads them on its own.
+        connect(this, &CZarvoDlg::pictureAdded, m_gallery.get(), &CGalleryWindow::NotePicture);
+        connect(m_gallery.get(), &CGalleryWindow::picturesDeleted, this,
+                [this](const QStringList& paths) {
+                    std::vector<std::string> gone;
+                    for (const QString& path : paths) {
+                        gone.push_back(path.toStdString());
+                    }
+                    m_pictures.ForgetPictures(gone);
+                });
+    }
+    m_gallery->show();
+    m_gallery->raise();
+    m_gallery->activateWindow();
+}
+
 void CZarvoDlg::OnAbout() {
     CAboutDlg about(this);
     about.setWindowIcon(windowIcon());
@@ -308,6 +335,10 @@ void CZarvoDlg::keyPressEvent(QKeyEvent* event) {
     // Help (F1) is the About box: the program has no help of its own.
     if (event->matches(QKeySequence::HelpContents)) {
         OnAbout();
+        return;
+    }
+    if (event->key() == Qt::Key_G && event->modifiers() == Qt::ControlModifier) {
+        OnGallery();
         return;
     }
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -402,7 +433,9 @@ void CZarvoDlg::ClearPictures() {
 }
 
 std::size_t CZarvoDlg::AppendPicture(const std::string& path) {
-    return m_pictures.AppendPicture(path);
+    const std::size_t size = m_pictures.AppendPicture(path);
+    emit pictureAdded(QString::fromStdString(path));
+    return size;
 }
 
 int CZarvoDlg::CurrentPicture() {

@@ -2,10 +2,10 @@
 
 // The program's main window, "Zarvo". At start it makes the program folder the current
 // directory, creates images/ and tmp_dir/, and starts the fetch worker, idle until Start. Its
-// buttons start and stop the worker, open the configuration dialog and the About box, page
-// through the pictures (the picture browser it owns) and end the program; Start is enabled
-// while no run is going, Stop while one is, and a status line at the bottom says what the run
-// is doing. The controls keep their places; the picture view takes whatever room the window
+// buttons start and stop the worker, open the configuration dialog, the gallery and the About
+// box, page through the pictures (the picture browser it owns) and end the program; Start is
+// enabled while no run is going, Stop while one is, and a status line at the bottom says what the
+// run is doing. The controls keep their places; the picture view takes whatever room the window
 // gains beyond its designed size.
 //
 // The worker writes the counters and bars and calls Next from its own thread: each such call
@@ -24,6 +24,7 @@
 
 #include "fetch/CFetchDisplay.h"
 #include "fetch/CFetchWorker.h"
+#include "ui/CGalleryWindow.h"
 #include "ui/CPictureBrowser.h"
 #include "ui/CPictureView.h"
 #include "ui/CProgressBar.h"
@@ -59,6 +60,8 @@ public:
     void OnStop();
     void OnExit();
     void OnConfigure();
+    // Gallery... and Ctrl+G: shows the gallery of every picture, made on first use.
+    void OnGallery();
     void OnAbout();
     void OnPrevious();
     void OnDeleteFile();
@@ -67,6 +70,8 @@ public:
     void OnNext() override;
 
     CPictureBrowser& PictureBrowser() { return m_pictures; }
+    // The gallery, once opened.
+    CGalleryWindow* Gallery() { return m_gallery.get(); }
     const CStatusLine& StatusLine() const { return m_statusLine; }
     const std::string& ProgramFolder() const { return m_programFolder; }
     // The worker (none when initialisation stopped before it), for tests that wait for runs.
@@ -86,6 +91,8 @@ public:
 signals:
     // Exit has begun: whatever the worker waits for (its message boxes) must let it go now.
     void exiting();
+    // A picture of the run was written (emitted on the worker's thread).
+    void pictureAdded(const QString& path);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -115,6 +122,7 @@ private:
     CProgressBar m_groupProgress;
     QPushButton m_start;
     QPushButton m_configure;
+    QPushButton m_galleryButton;
     QPushButton m_stop;
     QGroupBox m_newsgroupStatus;
     QGroupBox m_overallStatus;
@@ -142,6 +150,7 @@ private:
 
     CUiThreadRequests m_requests;
     CPictureBrowser m_pictures;
+    std::unique_ptr<CGalleryWindow> m_gallery;
     // Last, so that it goes first: it refers to this window as its display.
     std::unique_ptr<CFetchWorker> m_worker;
 };

@@ -132,6 +132,41 @@ TEST_F(PictureBrowserTest, DeletingTheLastEntryShowsTheNewLastOne) {
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
+TEST_F(PictureBrowserTest, PicturesDeletedElsewhereLeaveTheOneOnShowOrItsSuccessor) {
+    // Entries a b c b d with the one at `current` on show; the gallery deletes `gone`.
+    const struct {
+        int current;
+        std::vector<std::string> gone;
+        int after;
+        const char* shown;
+        const char* counter;
+    } cases[] = {
+        {4, {"b.jpg"}, 2, "d.jpg", "3 / 3"},           // both entries before it go
+        {2, {"c.jpg"}, 2, "b.jpg", "3 / 4"},           // it goes: the next takes its place
+        {4, {"d.jpg", "a.jpg"}, 2, "b.jpg", "3 / 3"},  // the last goes: the new last
+        {0, {"x.jpg"}, 0, "", ""},                     // nothing of the list: nothing changes
+        {1, {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}, 0, "", "0 / 0"},
+    };
+    for (const auto& c : cases) {
+        browser.ClearPictures();
+        std::vector<std::string> gone;
+        for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "b.jpg", "d.jpg"}) {
+            browser.AppendPicture(folder.Folder() + name);
+        }
+        for (const std::string& name : c.gone) {
+            gone.push_back(folder.Folder() + name);
+        }
+        g_currentPicture = c.current;
+        view.name.clear();
+        view.counter.clear();
+        browser.ForgetPictures(gone);
+        EXPECT_EQ(g_currentPicture, c.after) << c.current;
+        EXPECT_EQ(view.name, c.shown) << c.current;
+        EXPECT_EQ(view.counter, c.counter) << c.current;
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
 TEST_F(PictureBrowserTest, DeletingTheOnlyEntryShowsNothing) {
     const std::string only = AddPicture("only.png");
     browser.OnNext();

@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directory(home.Path() / "data");
     qputenv("HOME", home.Path().string().c_str());
     qputenv("XDG_DATA_HOME", (home.Path() / "data").string().c_str());
+    // Nor may the desktop's thumbnail cache see them.
+    qputenv("XDG_CACHE_HOME", (home.Path() / "cache").string().c_str());
     qputenv("DBUS_SESSION_BUS_ADDRESS",
             ("unix:path=" + (runtime.Path() / "no-session-bus").string()).c_str());
     QApplication application(argc, argv);
