@@ -432,18 +432,7 @@ TEST_F(FetchWorkerTest, ACertificateIsTrustedOnlyWhenTheUserSaysSoAndThenForGood
     EXPECT_EQ(boxes.Texts().size(), 2u);  // not asked again
 }
 
-// Part `number` of `count` of a yEnc posting of `file`.
-std::string YEncPart(const std::string& file, const std::string& name, std::uint32_t number,
-                     std::uint32_t count, bool badCrc = false) {
-    const std::uint64_t size = (file.size() + count - 1) / count;
-    test::YEncOptions options;
-    options.part = number;
-    options.total = count;
-    options.begin = (number - 1) * size + 1;
-    options.end = std::min<std::uint64_t>(number * size, file.size());
-    options.badCrc = badCrc;
-    return test::YEncEncode(file, name, options);
-}
+using test::YEncPart;
 
 TEST_F(FetchWorkerTest, YEncAndPicturesInSeveralPartsComeOutWholeAndChecked) {
     const std::string single = test::PictureBytes(7000, 11);
@@ -567,6 +556,16 @@ protected:
         }
     }
 
+    // The BODY replies of first..last come in two pieces 20 ms apart.
+    void SlowBodies(std::uint32_t first, std::uint32_t last) {
+        for (std::uint32_t n = first; n <= last; ++n) {
+            const std::string reply =
+                "222 " + std::to_string(n) + " <n@x>\r\n" +
+                test::DotStuff(PictureArticle(Name(n), "picture " + std::to_string(n)));
+            server.On("BODY " + std::to_string(n), ScriptedReply::SplitAt(reply, {5}, 20ms));
+        }
+    }
+
     static std::string Name(std::uint32_t n) { return "p" + std::to_string(n) + ".jpg"; }
 
     std::vector<std::string> Pictures(std::uint32_t first, std::uint32_t last) const {
@@ -619,8 +618,8 @@ TEST_F(FetchWorkerFlightTest, TheOverviewDecidesWhatIsAskedFor) {
         // A server that lists OVER is sent the first requests right behind it; the replies
         // the overview shows to be unwanted are dropped.
         {Overview::Over,
-         {"CAPABILITIES", "GROUP  g", "OVER 1-5", "BODY 1", "BODY 2", "BODY 3", "BODY 4",
-          "BODY 5", "quit"}},
+         {"CAPABILITIES", "GROUP  g", "OVER 1-5", "BODY 1", "BODY 2", "BODY 3", "BODY 4", "BODY 5",
+          "quit"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.overview));
@@ -754,13 +753,7 @@ TEST_F(FetchWorkerFlightTest, TheRecordOnDiskNeverClaimsAnArticleNotProcessed) {
 
 TEST_F(FetchWorkerFlightTest, TwoConnectionsShareAGroupAndKeepTheArticleOrder) {
     AddPictures(1, 20);
-    for (std::uint32_t n = 1; n <= 20; ++n) {
-        // Slow replies, so that the second connection gets its share.
-        const std::string reply =
-            "222 " + std::to_string(n) + " <n@x>\r\n" +
-            test::DotStuff(PictureArticle(Name(n), "picture " + std::to_string(n)));
-        server.On("BODY " + std::to_string(n), ScriptedReply::SplitAt(reply, {5}, 20ms));
-    }
+    SlowBodies(1, 20);  // so that the second connection gets its share
     UseSettings(true, 0, 2, 2);
     Configure(server.Address(), {"g"});
     Run();
@@ -774,13 +767,7 @@ TEST_F(FetchWorkerFlightTest, TwoConnectionsShareAGroupAndKeepTheArticleOrder) {
 
 TEST_F(FetchWorkerFlightTest, AServerThatAllowsOneConnectionIsServedByOne) {
     AddPictures(1, 10);
-    for (std::uint32_t n = 1; n <= 10; ++n) {
-        // Slow replies, so that the second connection is tried while the group goes on.
-        const std::string reply =
-            "222 " + std::to_string(n) + " <n@x>\r\n" +
-            test::DotStuff(PictureArticle(Name(n), "picture " + std::to_string(n)));
-        server.On("BODY " + std::to_string(n), ScriptedReply::SplitAt(reply, {5}, 20ms));
-    }
+    SlowBodies(1, 10);  // so that the second connection is tried while the group goes on
     server.LimitConnections(1, ScriptedReply::CloseAfter("502 too many connections\r\n"));
     UseSettings(true, 0, 2, 2);
     Configure(server.Address(), {"g"});

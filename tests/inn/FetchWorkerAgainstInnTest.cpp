@@ -140,18 +140,6 @@ TEST(FetchWorkerAgainstInnTest, YEncAndPicturesInSeveralPartsComeOutByteForByte)
     }
     const std::string group = inn.CreateGroup();
     ASSERT_FALSE(group.empty()) << inn.Error();
-    // Part `number` of `count` of a yEnc posting.
-    const auto part = [](const std::string& file, const std::string& name, std::uint32_t number,
-                         std::uint32_t count, bool badCrc = false) {
-        const std::uint64_t size = (file.size() + count - 1) / count;
-        test::YEncOptions options;
-        options.part = number;
-        options.total = count;
-        options.begin = (number - 1) * size + 1;
-        options.end = std::min<std::uint64_t>(number * size, file.size());
-        options.badCrc = badCrc;
-        return test::YEncEncode(file, name, options);
-    };
     const std::map<std::string, std::string> files = {
         {"one.jpg", test::PictureBytes(9000, 21)},
         {"three.jpg", test::PictureBytes(30000, 22)},
@@ -165,19 +153,21 @@ TEST(FetchWorkerAgainstInnTest, YEncAndPicturesInSeveralPartsComeOutByteForByte)
     postings.emplace_back("words", "Only words here.\r\n");
     for (const std::uint32_t n : {5u, 1u, 10u, 2u, 9u, 3u, 8u, 4u, 7u, 6u}) {
         postings.emplace_back("ten.png (" + std::to_string(n) + "/10)",
-                              part(files.at("ten.png"), "ten.png", n, 10));
+                              test::YEncPart(files.at("ten.png"), "ten.png", n, 10));
         if (n == 10) {
             postings.emplace_back("three.jpg (2/3)",
-                                  part(files.at("three.jpg"), "three.jpg", 2, 3));
+                                  test::YEncPart(files.at("three.jpg"), "three.jpg", 2, 3));
             postings.emplace_back("duo.gif (2/2)", "Second half:\r\n" + duo.substr(cut));
-            postings.emplace_back("bad.jpg (1/2)", part(bad, "bad.jpg", 1, 2, true));
+            postings.emplace_back("bad.jpg (1/2)", test::YEncPart(bad, "bad.jpg", 1, 2, true));
         }
     }
     postings.emplace_back("one.jpg", test::YEncEncode(files.at("one.jpg"), "one.jpg"));
-    postings.emplace_back("three.jpg (3/3)", part(files.at("three.jpg"), "three.jpg", 3, 3));
-    postings.emplace_back("bad.jpg (2/2)", part(bad, "bad.jpg", 2, 2));
+    postings.emplace_back("three.jpg (3/3)",
+                          test::YEncPart(files.at("three.jpg"), "three.jpg", 3, 3));
+    postings.emplace_back("bad.jpg (2/2)", test::YEncPart(bad, "bad.jpg", 2, 2));
     postings.emplace_back("duo.gif (1/2)", duo.substr(0, cut));
-    postings.emplace_back("three.jpg (1/3)", part(files.at("three.jpg"), "three.jpg", 1, 3));
+    postings.emplace_back("three.jpg (1/3)",
+                          test::YEncPart(files.at("three.jpg"), "three.jpg", 1, 3));
     for (const auto& [subject, body] : postings) {
         ASSERT_FALSE(inn.Post(group, subject, body).empty()) << inn.Error();
     }

@@ -1,5 +1,7 @@
 #include "tests/support/YEncEncode.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 #include "decode/Crc32.h"
@@ -74,6 +76,18 @@ std::string YEncEncode(std::string_view file, std::string_view name, const YEncO
     }
     block += "crc32=" + Hex(Crc32(file) ^ wrong) + blanks + options.lineEnd;
     return block;
+}
+
+std::string YEncPart(const std::string& file, const std::string& name, std::uint32_t number,
+                     std::uint32_t count, bool badCrc) {
+    const std::uint64_t size = (file.size() + count - 1) / count;
+    YEncOptions options;
+    options.part = number;
+    options.total = count;
+    options.begin = (number - 1) * size + 1;
+    options.end = std::min<std::uint64_t>(number * size, file.size());
+    options.badCrc = badCrc;
+    return YEncEncode(file, name, options);
 }
 
 }  // namespace test

@@ -32,4 +32,8 @@ std::string YEncEncodeLines(std::string_view data, const YEncOptions& options = 
 std::string YEncEncode(std::string_view file, std::string_view name,
                        const YEncOptions& options = {});
 
+// Part `number` of `count` of a yEnc posting of `file`, cut in parts of equal size.
+std::string YEncPart(const std::string& file, const std::string& name, std::uint32_t number,
+                     std::uint32_t count, bool badCrc = false);
+
 }  // namespace test
