@@ -40,6 +40,28 @@ std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
     return names;
 }
 
+// A fetch worker with the default settings in a fresh program folder, configured for one group.
+struct CWorkerInFolder {
+    CWorkerInFolder(const std::string& server, const std::string& group) {
+        platform::SetProgramFolder(folder.Folder());
+        std::filesystem::create_directory("images");
+        WriteConfigFile(server, {group}, {});
+        started = worker.InitServer() && worker.StartThread();
+    }
+    // Presses Start and waits until `runs` runs have ended.
+    bool Run(std::uint64_t runs) {
+        worker.OnStart();
+        return worker.WaitForRuns(runs, 120s);
+    }
+
+    test::TempDir folder{true};
+    test::ConsoleCapture console;
+    test::ErrorBoxRecorder boxes;
+    test::FakeFetchDisplay display;
+    CFetchWorker worker{display};
+    bool started = false;
+};
+
 TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingElse) {
     test::InnServer inn;
     if (!inn.Available()) {
@@ -83,17 +105,10 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     }
     ASSERT_TRUE(inn.WaitForArticles(group, 30)) << inn.Error();
 
-    test::TempDir folder(true);
-    platform::SetProgramFolder(folder.Folder());
-    std::filesystem::create_directory("images");
-    WriteConfigFile(inn.Address(), {group}, {});
-    test::ConsoleCapture console;
-    test::ErrorBoxRecorder boxes;
-    test::FakeFetchDisplay display;
-    CFetchWorker worker(display);
-    ASSERT_TRUE(worker.InitServer() && worker.StartThread());
-    worker.OnStart();
-    ASSERT_TRUE(worker.WaitForRuns(1, 120s));
+    CWorkerInFolder run(inn.Address(), group);
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.Run(1));
+    auto& [folder, console, boxes, display, worker, started] = run;
 
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     const std::string prefix = folder.Folder() + "images/" + group + "/";
@@ -125,8 +140,7 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
     ASSERT_FALSE(inn.Post(group, "later", "no picture\r\n").empty()) << inn.Error();
     ASSERT_FALSE(inn.Post(group, "later", Article("later.jpg", later)).empty()) << inn.Error();
     ASSERT_TRUE(inn.WaitForArticles(group, 32)) << inn.Error();
-    worker.OnStart();
-    ASSERT_TRUE(worker.WaitForRuns(2, 120s));
+    ASSERT_TRUE(run.Run(2));
     EXPECT_TRUE(worker.EndRun(5s));
     EXPECT_THAT(display.Pictures(), ElementsAreArray({prefix + "later.jpg"}));
     EXPECT_EQ(test::ReadFile(folder.Path() / "images" / group / "later.jpg"), later);
@@ -174,17 +188,10 @@ TEST(FetchWorkerAgainstInnTest, YEncAndPicturesInSeveralPartsComeOutByteForByte)
     ASSERT_TRUE(inn.WaitForArticles(group, static_cast<std::uint32_t>(postings.size())))
         << inn.Error();
 
-    test::TempDir folder(true);
-    platform::SetProgramFolder(folder.Folder());
-    std::filesystem::create_directory("images");
-    WriteConfigFile(inn.Address(), {group}, {});
-    test::ConsoleCapture console;
-    test::ErrorBoxRecorder boxes;
-    test::FakeFetchDisplay display;
-    CFetchWorker worker(display);
-    ASSERT_TRUE(worker.InitServer() && worker.StartThread());
-    worker.OnStart();
-    ASSERT_TRUE(worker.WaitForRuns(1, 120s));
+    CWorkerInFolder run(inn.Address(), group);
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.Run(1));
+    auto& [folder, console, boxes, display, worker, started] = run;
     EXPECT_TRUE(worker.EndRun(5s));
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     std::vector<std::string> names;
