@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <vector>
 
 #include "fetch/Reconnect.h"
+#include "platform/Console.h"
 
 namespace {
 
@@ -121,33 +123,50 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
             inFlight.push_back({*index, head});
         }
         std::unique_ptr<CNewsMessage> message;
-        ReadOutcome outcome;
-        std::size_t index;
+        ReadOutcome outcome = ReadOutcome::Article;
+        std::size_t index = 0;
         const Clock::time_point asked = Clock::now();
-        if (depth == 1) {
-            const std::optional<std::size_t> taken = queue.Take(true);
-            if (!taken) {
-                return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
-            }
-            index = *taken;
-            inFlight.push_back({index, false});
-            outcome = AskAndWait(session, queue.At(index), message);
-        } else {
-            if (inFlight.empty()) {
-                return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
-            }
-            index = inFlight.front().index;
-            if (inFlight.front().drop) {
-                std::string status;
-                std::string body;
-                if (session.ReadReply(&status, &body, true) || !session.ConnectionLost()) {
-                    inFlight.pop_front();
-                    continue;
+        try {
+            if (depth == 1) {
+                const std::optional<std::size_t> taken = queue.Take(true);
+                if (!taken) {
+                    return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
                 }
-                outcome = ReadOutcome::Lost;
+                index = *taken;
+                inFlight.push_back({index, false});
+                outcome = AskAndWait(session, queue.At(index), message);
             } else {
-                outcome = ReadArticle(session, queue.At(index), inFlight.front().head, message);
+                if (inFlight.empty()) {
+                    return stop.IsSet() ? ConnectionEnd::Stopped : ConnectionEnd::Done;
+                }
+                index = inFlight.front().index;
+                if (inFlight.front().drop) {
+                    std::string status;
+                    std::string body;
+                    if (session.ReadReply(&status, &body, true) || !session.ConnectionLost()) {
+                        inFlight.pop_front();
+                        continue;
+                    }
+                    outcome = ReadOutcome::Lost;
+                } else {
+                    outcome = ReadArticle(session, queue.At(index), inFlight.front().head, message);
+                }
             }
+        } catch (const std::exception& error) {
+            // Memory running out near the reply cap costs this article and the connection,
+            // never the process: the reply may be half read, so the session is out of step
+            // with the server and must start afresh.
+            platform::WriteConsole("article " + std::to_string(queue.At(index).number) +
+                                   " skipped: " + error.what() + "\n");
+            session.Disconnect();
+            if (!inFlight.empty()) {
+                const bool dropped = inFlight.front().drop;
+                inFlight.pop_front();
+                if (!dropped) {
+                    queue.Deliver(index, nullptr);
+                }
+            }
+            outcome = ReadOutcome::Lost;
         }
         if (outcome == ReadOutcome::Lost) {
             // What was asked and not answered is asked again, first, on whatever connection.
