@@ -28,7 +28,9 @@ struct InFlight {
     bool drop = false;
 };
 
-enum class ReadOutcome { Article, Lost };
+// LogInNeeded: the server answered 480 (RFC 4643, 2.2): it serves no article before a log-in
+// that this connection did not make.
+enum class ReadOutcome { Article, Lost, LogInNeeded };
 
 // The replies to one article's requests; an article the server refused gives no message.
 ReadOutcome ReadArticle(CNewsServer& session, const CArticleQueue::Item& item, bool head,
@@ -42,11 +44,17 @@ ReadOutcome ReadArticle(CNewsServer& session, const CArticleQueue::Item& item, b
             return ReadOutcome::Lost;
         }
         headArrived = status.starts_with("2");
+        if (status.starts_with("480")) {
+            return ReadOutcome::LogInNeeded;
+        }
     }
     std::string body;
     const bool bodyRead = session.ReadReply(&status, &body, true);
     if (!bodyRead && session.ConnectionLost()) {
         return ReadOutcome::Lost;
+    }
+    if (status.starts_with("480")) {
+        return ReadOutcome::LogInNeeded;
     }
     if (!bodyRead || !headArrived || !status.starts_with("2")) {
         return ReadOutcome::Article;  // refused or outgrew the cap: no message
@@ -101,6 +109,17 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
     int depth = adaptive ? START_DEPTH : options.depth;
     const int maxDepth = adaptive ? std::max(options.maxDepth, START_DEPTH) : options.depth;
     std::deque<InFlight> inFlight;
+    // What was asked and not answered is asked again, first, on whatever connection.
+    const auto giveBack = [&] {
+        std::vector<std::size_t> unanswered;
+        for (const InFlight& request : inFlight) {
+            if (!request.drop) {
+                unanswered.push_back(request.index);
+            }
+        }
+        inFlight.clear();
+        queue.GiveBack(unanswered);
+    };
     for (std::size_t index = 0; index < options.sentAhead && index < queue.Size(); ++index) {
         inFlight.push_back({index, false, !queue.At(index).fetch});
     }
@@ -168,16 +187,15 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
             }
             outcome = ReadOutcome::Lost;
         }
+        if (outcome == ReadOutcome::LogInNeeded) {
+            // Every article would be refused alike; none of them is counted as processed.
+            giveBack();
+            why = "The server " + session.GetHost() +
+                  " asks for a user name and password. Enter them in Configure.";
+            return ConnectionEnd::Lost;
+        }
         if (outcome == ReadOutcome::Lost) {
-            // What was asked and not answered is asked again, first, on whatever connection.
-            std::vector<std::size_t> unanswered;
-            for (const InFlight& request : inFlight) {
-                if (!request.drop) {
-                    unanswered.push_back(request.index);
-                }
-            }
-            inFlight.clear();
-            queue.GiveBack(unanswered);
+            giveBack();
             if (stop.IsSet() || queue.Closed()) {
                 return ConnectionEnd::Stopped;
             }

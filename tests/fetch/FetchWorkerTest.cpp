@@ -660,6 +660,18 @@ TEST_F(FetchWorkerFlightTest, ARefusalInsideThePipelineCostsOnlyItsArticle) {
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
+TEST_F(FetchWorkerFlightTest, ALogInAskedForInsideThePipelineEndsTheRunWithoutClaimingArticles) {
+    AddPictures(1, 6);
+    server.On("BODY 3", ScriptedReply::Text("480 Authentication required\r\n"));
+    UseSettings(true, 0, 1, 4);
+    Configure(server.Address(), {"g"});
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 2)));
+    EXPECT_EQ(Record(), "g: 1-2\n");
+    EXPECT_THAT(boxes.Texts(), ElementsAre("The server 127.0.0.1 asks for a user name and "
+                                           "password. Enter them in Configure."));
+}
+
 TEST_F(FetchWorkerFlightTest, ACutWithRequestsInFlightLosesAndRepeatsNoPicture) {
     AddPictures(1, 8);
     int cuts = 0;
