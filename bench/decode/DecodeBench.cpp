@@ -7,11 +7,8 @@
 // Usage: decodebench [runs]   (each decoder runs `runs` times per article, best time counts;
 // default 3). Build it without sanitizers and with -DCMAKE_BUILD_TYPE=Release for figures.
 
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,11 +23,10 @@
 #include <system_error>
 #include <vector>
 
+#include "bench/decode/ChildProcess.h"
 #include "decode/UUDecoder.h"
 #include "platform/Console.h"
 #include "platform/ProgramFolder.h"
-
-extern char** environ;
 
 namespace {
 
@@ -119,68 +115,6 @@ std::string Sha256(const fs::path& file) {
     const std::size_t count = std::fread(digest.data(), 1, 64, pipe);
     ::pclose(pipe);
     return std::string(digest.data(), count);
-}
-
-struct ChildRun {
-    bool ok = false;
-    double wallSeconds = 0;
-    double cpuSeconds = 0;   // user and system time of the child
-    long peakKilobytes = 0;  // the child's peak resident set (ru_maxrss)
-    std::string output;      // what the child wrote to standard output
-};
-
-// Runs a program as a child process, timing it from spawn to exit.
-ChildRun RunChild(const std::vector<std::string>& arguments) {
-    ChildRun run;
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        return run;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return run;
-    }
-    std::array<char, 4096> buffer;
-    ssize_t count;
-    while ((count = ::read(pipeFds[0], buffer.data(), buffer.size())) > 0) {
-        run.output.append(buffer.data(), static_cast<std::size_t>(count));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    run.wallSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.peakKilobytes = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-long PeakKilobytesOfThisProcess() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
 }
 
 // The child: decodes one article in `folder` (made the current directory and program folder, as

@@ -11,9 +11,7 @@
 // python3-sabyenc package, only Zarvo's figures are printed). bench/decode/run-yenc-bench
 // installs the peer, builds in Release and runs it.
 
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,11 +25,10 @@
 #include <system_error>
 #include <vector>
 
+#include "bench/decode/ChildProcess.h"
 #include "decode/Crc32.h"
 #include "decode/YEncArticle.h"
 #include "decode/YEncLines.h"
-
-extern char** environ;
 
 namespace {
 
@@ -111,17 +108,6 @@ std::string ReadWhole(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-long PeakKilobytesOfThisProcess() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
 // The child: reads the article files (each as the server sends it, ending in the "." line),
 // decodes each body `iterations` times over and prints "<best MB/s> <VmHWM kB>"; exits 1 when a
 // part does not decode and verify.
@@ -160,43 +146,13 @@ struct ChildResult {
 };
 
 // Runs a child that prints "<MB/s> <peak kB>" on its standard output.
-ChildResult RunChild(const std::vector<std::string>& arguments) {
+ChildResult RunMeasuringChild(const std::vector<std::string>& arguments) {
     ChildResult result;
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        return result;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return result;
-    }
-    std::string output;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        output.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-                std::sscanf(output.c_str(), "%lf %ld", &result.megabytesPerSecond,
-                            &result.peakKilobytes) == 2;
+    const ChildRun run = RunChild(arguments);
+    result.ok = run.ok && std::sscanf(run.output.c_str(), "%lf %ld", &result.megabytesPerSecond,
+                                      &result.peakKilobytes) == 2;
     if (!result.ok) {
-        std::printf("  child %s failed: %s\n", arguments[0].c_str(), output.c_str());
+        std::printf("  child %s failed: %s\n", arguments[0].c_str(), run.output.c_str());
     }
     return result;
 }
@@ -307,7 +263,7 @@ int main(int argc, char** argv) {
             std::vector<std::string> ourArguments{self, CHILD_FLAG,
                                                   std::to_string(workload->iterations)};
             ourArguments.insert(ourArguments.end(), workload->files.begin(), workload->files.end());
-            const ChildResult ours = RunChild(ourArguments);
+            const ChildResult ours = RunMeasuringChild(ourArguments);
             ok = ok && ours.ok;
             workload->ours.push_back(ours.megabytesPerSecond);
             workload->ourPeak = std::max(workload->ourPeak, ours.peakKilobytes);
@@ -316,7 +272,7 @@ int main(int argc, char** argv) {
                                                        std::to_string(workload->iterations)};
                 peerArguments.insert(peerArguments.end(), workload->files.begin(),
                                      workload->files.end());
-                const ChildResult theirs = RunChild(peerArguments);
+                const ChildResult theirs = RunMeasuringChild(peerArguments);
                 ok = ok && theirs.ok;
                 workload->peers.push_back(theirs.megabytesPerSecond);
                 workload->peerPeak = std::max(workload->peerPeak, theirs.peakKilobytes);
