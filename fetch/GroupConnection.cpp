@@ -190,8 +190,7 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
         if (outcome == ReadOutcome::LogInNeeded) {
             // Every article would be refused alike; none of them is counted as processed.
             giveBack();
-            why = "The server " + session.GetHost() +
-                  " asks for a user name and password. Enter them in Configure.";
+            why = session.LastFailure().text;
             return ConnectionEnd::Lost;
         }
         if (outcome == ReadOutcome::Lost) {

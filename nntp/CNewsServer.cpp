@@ -276,14 +276,18 @@ bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool
         return true;
     }
     if (user.empty()) {
-        Fail(Failure::Kind::AuthenticationNeeded,
-             "The server " + host + " asks for a user name and password. Enter them in Configure.");
+        FailLogInNeeded();
         return true;
     }
     if (!Authenticate()) {
         return true;  // the 480 stays the reply; LastFailure() says why
     }
     return Exchange(command, reply, singleLine);
+}
+
+void CNewsServer::FailLogInNeeded() {
+    Fail(Failure::Kind::AuthenticationNeeded,
+         "The server " + host + " asks for a user name and password. Enter them in Configure.");
 }
 
 bool CNewsServer::Exchange(std::string_view command, std::string* reply, bool singleLine,
@@ -636,6 +640,10 @@ bool CNewsServer::ReadReply(std::string* status, std::string* block, bool hasBlo
     }
     if (!ReadLine(status) || lost) {
         return false;
+    }
+    // A request in flight cannot log in and be asked again as DoCommand does: the caller is told.
+    if (status->starts_with("480")) {
+        FailLogInNeeded();
     }
     if (!hasBlock || !BeginsWith2(*status)) {
         return true;

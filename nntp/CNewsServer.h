@@ -181,6 +181,8 @@ private:
     // the connection dropped.
     bool Authenticate();
     void Fail(Failure::Kind kind, std::string text);
+    // 480 (RFC 4643, 2.2): the server serves nothing more before a log-in.
+    void FailLogInNeeded();
     // Gives the connection up: it counts as lost.
     void Drop();
 
