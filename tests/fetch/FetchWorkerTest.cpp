@@ -685,10 +685,14 @@ TEST_F(FetchWorkerFlightTest, ACutWithRequestsInFlightLosesAndRepeatsNoPicture) 
     Configure(server.Address(), {"g"});
     Run();
     EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 8)));
-    // Everything in flight at the cut is asked again; nothing answered before it.
+    // What was in flight at the cut is asked again, once. Replies sent just before the cut may
+    // be lost with it (the server resets a connection it closes with requests unread), so
+    // those may be asked again too.
     const std::vector<std::string> bodies = Bodies();
-    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "BODY 2"), 1);
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), "BODY 3"), 2);
+    for (std::uint32_t n = 1; n <= 8; ++n) {
+        EXPECT_LE(std::count(bodies.begin(), bodies.end(), "BODY " + std::to_string(n)), 2) << n;
+    }
     EXPECT_EQ(Record(), "g: 1-8\n");
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
