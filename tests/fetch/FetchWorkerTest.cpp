@@ -245,6 +245,7 @@ TEST_F(FetchWorkerTest, StopCutsTheExchangeUnderWayAndEndsTheRun) {
     spool.AddGroup("second", 1, 5);
     for (std::uint32_t n = 1; n <= 50; ++n) {
         spool.AddArticle("first", n, "text\r\n");
+        spool.AddArticle("second", (n - 1) % 5 + 1, "text\r\n");
     }
     server.On("BODY 3", ScriptedReply::Text("222 3 <3@x>\r\nhalf of it"));  // then silence
     Configure(server.Address(), {"first", "second"});
