@@ -32,7 +32,20 @@ bool CArticleReader::Open(const std::string& path) {
     return true;
 }
 
+void CArticleReader::OpenMemory(std::string_view bytes) {
+    m_data = bytes.data();
+    m_position = 0;
+    m_end = bytes.size();
+    m_knownSize = bytes.size();
+    m_sizeKnown = true;
+    m_atEnd = true;  // nothing more comes after these bytes
+}
+
 bool CArticleReader::ReadSize(std::uint64_t& size) {
+    if (m_fd < 0 && m_sizeKnown) {
+        size = m_knownSize;  // bytes in memory
+        return true;
+    }
     struct stat status {};
     if (::fstat(m_fd, &status) != 0) {
         return false;
@@ -68,6 +81,7 @@ bool CArticleReader::Refill() {
             m_atEnd = true;
             return false;
         }
+        m_data = m_buffer.get();
     }
     m_position = 0;
     m_end = 0;
@@ -93,7 +107,7 @@ bool CArticleReader::NextLineAcrossReads(std::string_view& line) {
     for (;;) {
         const std::size_t wanted = LINE_LIMIT - m_carry.size();
         const std::size_t available = m_end - m_position;
-        const char* start = m_buffer ? m_buffer.get() + m_position : nullptr;
+        const char* start = m_data != nullptr ? m_data + m_position : nullptr;
         const std::size_t span = std::min(available, wanted);
         const void* feed = span > 0 ? std::memchr(start, '\n', span) : nullptr;
         if (feed != nullptr || span == wanted) {

@@ -4,7 +4,8 @@
 // would: at most 299 characters per line, a longer physical line arriving as several lines, a
 // trailing LF removed together with a CR right before it, and a line read as a C text (it ends
 // at a NUL byte). It streams the file through one page-aligned buffer, so its memory does not
-// grow with the article; it knows nothing of uuencode.
+// grow with the article; it reads bytes already in memory the same way. It knows nothing of
+// uuencode.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,9 @@ public:
 
     // Opens the file for reading; false (with errno set) when it cannot be opened.
     bool Open(const std::string& path);
+    // Reads the bytes in memory instead of a file, cutting lines by the same rule; they must
+    // outlive the reader.
+    void OpenMemory(std::string_view bytes);
     // The open file's size in bytes; false (with errno set) when its status cannot be read.
     bool ReadSize(std::uint64_t& size);
 
@@ -37,7 +41,7 @@ public:
     bool NextLine(std::string_view& line) {
         // The common case, a whole line inside the buffer, stays inline: it runs once per line.
         if (m_end - m_position > LINE_LIMIT) {
-            const char* start = m_buffer.get() + m_position;
+            const char* start = m_data + m_position;
             const std::size_t span = LINE_LIMIT;
             const void* feed = std::memchr(start, '\n', span);
             std::size_t length = span;
@@ -61,8 +65,8 @@ public:
     // there faster than NextLine would; it must cut lines by the same rule and then Skip() the
     // line with its terminator. May be empty or hold only part of a line.
     std::string_view Buffered() const {
-        return m_buffer ? std::string_view(m_buffer.get() + m_position, m_end - m_position)
-                        : std::string_view();
+        return m_data != nullptr ? std::string_view(m_data + m_position, m_end - m_position)
+                                 : std::string_view();
     }
     void Skip(std::size_t count) { m_position += count; }
 
@@ -91,8 +95,9 @@ private:
     std::uint64_t m_knownSize = 0;
     bool m_sizeKnown = false;
     std::unique_ptr<char, FreeBuffer> m_buffer;
-    std::size_t m_position = 0;  // next unread byte in the buffer
-    std::size_t m_end = 0;       // bytes held in the buffer
-    bool m_atEnd = false;        // the file gave its last byte
-    std::string m_carry;         // a line begun in the previous chunk
+    const char* m_data = nullptr;  // the bytes being cut: the buffer's, or those in memory
+    std::size_t m_position = 0;    // next unread byte in the buffer
+    std::size_t m_end = 0;         // bytes held in the buffer
+    bool m_atEnd = false;          // the file gave its last byte
+    std::string m_carry;           // a line begun in the previous chunk
 };

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -114,9 +116,10 @@ std::optional<std::string> PictureBaseName(std::string_view line) {
     return SafePictureName(name);
 }
 
-// Decodes one data line (its length character already checked) into the picture. False when
-// writing the picture out failed.
-bool DecodeDataLine(std::string_view line, CPictureFile& picture) {
+// Decodes one data line (its length character already checked) into the picture (a CPictureFile
+// or a CMemoryPicture). False when writing the picture out failed.
+template <typename Picture>
+bool DecodeDataLine(std::string_view line, Picture& picture) {
     const unsigned char length = static_cast<unsigned char>(line.front());
     const std::size_t count = length == 0x60 ? 0 : length - 0x20u;
     if (count == 0) {
@@ -204,8 +207,9 @@ __attribute__((target("ssse3"))) bool DecodeGroupsSsse3(const unsigned char* in,
 // stands, and it can be decoded straight from the reader's buffer without looking for the line
 // end first. Returns the bytes the line took with its terminator, or 0 when the line is not of
 // that kind (or the buffer holds too little) and the general path must take it.
+template <typename Picture>
 std::size_t DecodeBufferedLine([[maybe_unused]] std::string_view ahead,
-                               [[maybe_unused]] CPictureFile& picture) {
+                               [[maybe_unused]] Picture& picture) {
 #ifdef ZARVO_DECODE_SSSE3
     if (ahead.size() < FAST_LOOKAHEAD || !HasSsse3()) {
         return 0;
@@ -237,6 +241,38 @@ std::size_t DecodeBufferedLine([[maybe_unused]] std::string_view ahead,
 #endif
 }
 
+// One picture decoded into memory, for an article that is in memory already: the bytes grow in
+// one buffer that is handed on whole when the block ends.
+class CMemoryPicture {
+public:
+    std::span<unsigned char> Space(std::size_t count) {
+        if (m_capacity - m_used < count) {
+            const std::size_t capacity = std::max(m_capacity * 2, m_used + count + 4096);
+            auto* grown = static_cast<unsigned char*>(std::realloc(m_bytes.get(), capacity));
+            if (grown == nullptr) {
+                return {};
+            }
+            m_bytes.release();
+            m_bytes.reset(grown);
+            m_capacity = capacity;
+        }
+        return {m_bytes.get() + m_used, m_capacity - m_used};
+    }
+    void Added(std::size_t count) { m_used += count; }
+    void Clear() { m_used = 0; }
+    std::string_view Bytes() const {
+        return {reinterpret_cast<const char*>(m_bytes.get()), m_used};
+    }
+
+private:
+    struct Free {
+        void operator()(unsigned char* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<unsigned char, Free> m_bytes;
+    std::size_t m_capacity = 0;
+    std::size_t m_used = 0;
+};
+
 bool IsEndLine(std::string_view line) {
     return line.starts_with("end") || line.starts_with("END");
 }
@@ -267,8 +303,8 @@ void AppendDataLine(std::string_view line, std::string& out) {
         for (std::size_t i = 0; i < 4 && i < characters; ++i) {
             group[i] = in[i];
         }
-        const std::uint32_t bytes = FIRST[group[0]] | SECOND[group[1]] | THIRD[group[2]] |
-                                    FOURTH[group[3]];
+        const std::uint32_t bytes =
+            FIRST[group[0]] | SECOND[group[1]] | THIRD[group[2]] | FOURTH[group[3]];
         // The tables put the three bytes first in memory, whatever the byte order.
         unsigned char three[4];
         std::memcpy(three, &bytes, sizeof bytes);
@@ -277,6 +313,144 @@ void AppendDataLine(std::string_view line, std::string& out) {
         characters -= std::min<std::size_t>(4, characters);
     }
 }
+
+// The decoding of an article's blocks, whatever holds the article and wherever the pictures go.
+// `blocks` begins a block (Begin(name), false to give the article up), receives its bytes through
+// Picture(), ends it (End) or gives it up (Failed, after a write failed; Abandon, for a block
+// without its end line when the article ends).
+template <typename Blocks>
+void DecodeBlocks(CArticleReader& article, Blocks& blocks) {
+    bool decoding = false;
+    std::string_view line;
+    for (;;) {
+        if (decoding) {
+            const std::size_t taken = DecodeBufferedLine(article.Buffered(), blocks.Picture());
+            if (taken > 0) {
+                article.Skip(taken);
+                continue;
+            }
+        }
+        if (!article.NextLine(line)) {
+            break;
+        }
+        if (!decoding) {
+            if (!line.starts_with("begin ")) {
+                continue;
+            }
+            const std::optional<std::string> baseName = PictureBaseName(line);
+            if (!baseName) {
+                continue;
+            }
+            if (!blocks.Begin(*baseName)) {
+                break;
+            }
+            decoding = true;
+            continue;
+        }
+        if (IsEndLine(line)) {
+            decoding = false;
+            blocks.End();
+            continue;
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const unsigned char length = static_cast<unsigned char>(line.front());
+        if (length < 0x20 || length > 0x60) {
+            // Not uuencode any more (a new begin line inside the block, a corrupt line): the
+            // block cannot be trusted, and the rest of the article is not looked at.
+            break;
+        }
+        if (!DecodeDataLine(line, blocks.Picture())) {
+            // The picture would be incomplete: give the block up and look for the next one.
+            blocks.Failed();
+            decoding = false;
+        }
+    }
+    // A block without its end line (an article holding the first part of a picture) leaves
+    // nothing behind.
+    blocks.Abandon();
+}
+
+// The blocks of an article file, each written into the picture folder as it is decoded and
+// published when it ends.
+class CFileBlocks {
+public:
+    CFileBlocks(std::string folder, std::string programFolder, std::uint64_t articleSize)
+        : m_folder(std::move(folder)),
+          m_programFolder(std::move(programFolder)),
+          // A picture is never larger than its article: small articles get a small buffer.
+          m_picture(static_cast<std::size_t>(
+              std::min<std::uint64_t>(articleSize, CPictureFile::BUFFER_SIZE))) {}
+
+    CPictureFile& Picture() { return m_picture; }
+    bool Begin(const std::string& baseName) {
+        m_outputPath = m_folder + baseName;
+        platform::WriteConsole(Format("Opening outputfile '%s'\n", m_outputPath.c_str()));
+        if (!m_picture.Create(m_outputPath)) {
+            platform::WriteConsole(
+                Format("couldn't open output file '%s'\n", m_outputPath.c_str()));
+            return false;
+        }
+        return true;
+    }
+    void End() {
+        switch (m_picture.Commit()) {
+            case CPictureFile::CommitResult::Done:
+                // An article may carry several blocks; each complete one is written, and the
+                // result names the first of them (the caller lists one picture per article). A
+                // later block that fails does not take back a picture that is already in place.
+                if (m_firstPicture.empty()) {
+                    m_firstPicture = m_programFolder + m_picture.PublishedPath();
+                }
+                break;
+            case CPictureFile::CommitResult::WriteFailed:
+                platform::WriteConsole("fwrite failed...\n");
+                break;
+            case CPictureFile::CommitResult::PublishFailed:
+                platform::WriteConsole(
+                    Format("couldn't rename output file '%s'\n", m_outputPath.c_str()));
+                break;
+        }
+    }
+    void Failed() { platform::WriteConsole("fwrite failed...\n"); }
+    void Abandon() { m_picture.Discard(); }
+    const std::string& FirstPicture() const { return m_firstPicture; }
+
+private:
+    std::string m_folder;
+    std::string m_programFolder;
+    CPictureFile m_picture;
+    std::string m_outputPath;
+    std::string m_firstPicture;
+};
+
+// The blocks of an article in memory, each handed on when it ends.
+class CMemoryBlocks {
+public:
+    explicit CMemoryBlocks(const UUBlockHandler& take) : m_take(take) {}
+
+    CMemoryPicture& Picture() { return m_picture; }
+    bool Begin(const std::string& baseName) {
+        m_name = baseName;
+        m_picture.Clear();
+        return true;
+    }
+    void End() {
+        ++m_blocks;
+        m_take(m_name, m_picture.Bytes());
+        m_picture.Clear();
+    }
+    void Failed() { m_picture.Clear(); }
+    void Abandon() { m_picture.Clear(); }
+    std::size_t Blocks() const { return m_blocks; }
+
+private:
+    const UUBlockHandler& m_take;
+    CMemoryPicture m_picture;
+    std::string m_name;
+    std::size_t m_blocks = 0;
+};
 
 }  // namespace
 
@@ -330,85 +504,19 @@ std::string UUDecodeFile(const std::string& articleFile,
     }
     platform::WriteConsole(Format("File size is %lu\n", static_cast<unsigned long>(size)));
 
-    const std::string folder = "images/" + (subFolder ? *subFolder + "/" : std::string());
-    // An article may carry several blocks; each complete one is written, and the result names
-    // the first of them (the caller lists one picture per article). A later block that fails
-    // does not take back a picture that is already in place.
-    std::string firstPicture;
-    // A picture is never larger than its article: small articles get a small buffer.
-    CPictureFile picture(
-        static_cast<std::size_t>(std::min<std::uint64_t>(size, CPictureFile::BUFFER_SIZE)));
-    bool decoding = false;
-    std::string outputPath;
-
-    std::string_view line;
-    for (;;) {
-        if (decoding) {
-            const std::size_t taken = DecodeBufferedLine(article.Buffered(), picture);
-            if (taken > 0) {
-                article.Skip(taken);
-                continue;
-            }
-        }
-        if (!article.NextLine(line)) {
-            break;
-        }
-        if (!decoding) {
-            if (!line.starts_with("begin ")) {
-                continue;
-            }
-            const std::optional<std::string> baseName = PictureBaseName(line);
-            if (!baseName) {
-                continue;
-            }
-            outputPath = folder + *baseName;
-            platform::WriteConsole(Format("Opening outputfile '%s'\n", outputPath.c_str()));
-            if (!picture.Create(outputPath)) {
-                platform::WriteConsole(
-                    Format("couldn't open output file '%s'\n", outputPath.c_str()));
-                break;
-            }
-            decoding = true;
-            continue;
-        }
-        if (IsEndLine(line)) {
-            decoding = false;
-            switch (picture.Commit()) {
-                case CPictureFile::CommitResult::Done:
-                    if (firstPicture.empty()) {
-                        firstPicture = *programFolder + picture.PublishedPath();
-                    }
-                    break;
-                case CPictureFile::CommitResult::WriteFailed:
-                    platform::WriteConsole("fwrite failed...\n");
-                    break;
-                case CPictureFile::CommitResult::PublishFailed:
-                    platform::WriteConsole(
-                        Format("couldn't rename output file '%s'\n", outputPath.c_str()));
-                    break;
-            }
-            continue;
-        }
-        if (line.empty()) {
-            continue;
-        }
-        const unsigned char length = static_cast<unsigned char>(line.front());
-        if (length < 0x20 || length > 0x60) {
-            // Not uuencode any more (a new begin line inside the block, a corrupt line): the
-            // block cannot be trusted, and the rest of the article is not looked at.
-            break;
-        }
-        if (!DecodeDataLine(line, picture)) {
-            // The picture would be incomplete: give the block up and look for the next one.
-            platform::WriteConsole("fwrite failed...\n");
-            decoding = false;
-        }
-    }
-    // A block without its end line (an article holding the first part of a picture) leaves
-    // nothing behind.
-    picture.Discard();
+    CFileBlocks blocks("images/" + (subFolder ? *subFolder + "/" : std::string()), *programFolder,
+                       size);
+    DecodeBlocks(article, blocks);
     if (!article.Close()) {
         platform::WriteConsole(Format("fclose failed (%d)", errno));
     }
-    return firstPicture;
+    return blocks.FirstPicture();
+}
+
+std::size_t UUDecodeArticle(std::string_view body, const UUBlockHandler& take) {
+    CArticleReader article;
+    article.OpenMemory(body);
+    CMemoryBlocks blocks(take);
+    DecodeBlocks(article, blocks);
+    return blocks.Blocks();
 }

@@ -7,6 +7,7 @@
 // output.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,13 +26,23 @@ std::string UUDecodeFile(const std::string& articleFile,
                          const std::optional<std::string>& subFolder,
                          std::size_t readChunkSize = CArticleReader::CHUNK_SIZE);
 
+// What UUDecodeArticle hands on for every complete block: the picture's safe base name and its
+// bytes, valid during the call.
+using UUBlockHandler = std::function<void(const std::string& name, std::string_view bytes)>;
+
+// Decodes the uuencoded pictures of an article that is in memory, exactly as UUDecodeFile
+// decodes the same bytes from a file (the same lines, the same blocks, the same bytes), and
+// hands each complete block to `take` instead of writing it anywhere. Returns how many blocks
+// were complete.
+std::size_t UUDecodeArticle(std::string_view body, const UUBlockHandler& take);
+
 // One part of a uuencoded picture posted in several articles ("name (2/3)"), decoded from the
 // article's body in memory.
 struct CUUPart {
-    std::string name;     // the safe base name from the part's begin line; empty without one
-    bool begun = false;   // the part holds the begin line: it is the first
-    bool ended = false;   // the part holds the end line: it is the last
-    std::string data;     // the bytes of its data lines
+    std::string name;    // the safe base name from the part's begin line; empty without one
+    bool begun = false;  // the part holds the begin line: it is the first
+    bool ended = false;  // the part holds the end line: it is the last
+    std::string data;    // the bytes of its data lines
 };
 
 // The data lines of the part: after its begin line when it has one, otherwise every line that

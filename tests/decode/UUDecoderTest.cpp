@@ -45,7 +45,16 @@ protected:
     std::string Decode(const std::string& article,
                        const std::optional<std::string>& subFolder = std::string(GROUP)) {
         test::WriteFile(ARTICLE, article);
-        return UUDecodeFile(ARTICLE, subFolder);
+        const std::string picture = UUDecodeFile(ARTICLE, subFolder);
+        // Every article of these tests decodes from memory to the same first picture.
+        std::optional<std::string> first;
+        UUDecodeArticle(article, [&first](const std::string&, std::string_view bytes) {
+            first = first.value_or(std::string(bytes));
+        });
+        if (!picture.empty()) {
+            EXPECT_EQ(first, test::ReadFile(picture)) << "decoded from memory";
+        }
+        return picture;
     }
     std::string PicturePath(const std::string& name) const {
         return dir.Folder() + "images/" + GROUP + "/" + name;

@@ -2,7 +2,8 @@
 // parse exactly the same read in one piece or cut into small reads: the same lines from
 // CArticleReader (the lines a 300-byte fgets gives), the same result and the same pictures from
 // UUDecodeFile, and no temporary file left behind (its name would differ between the two
-// folders). A second run over the same article must give the same result and add no file.
+// folders). A second run over the same article must give the same result and add no file, and
+// the article decoded from memory (UUDecodeArticle) must give the same lines and pictures.
 //
 // Input: two bytes that choose the small read size (1 to 1024), then the article.
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,17 @@ Lines ReadWithReader(std::size_t chunkSize) {
     if (!reader.Open(ARTICLE) || !reader.ReadSize(size)) {
         fuzz::Broken("the article cannot be read");
     }
+    std::string_view line;
+    while (reader.NextLine(line)) {
+        lines.emplace_back(line);
+    }
+    return lines;
+}
+
+Lines ReadFromMemory(std::string_view bytes) {
+    Lines lines;
+    CArticleReader reader;
+    reader.OpenMemory(bytes);
     std::string_view line;
     while (reader.NextLine(line)) {
         lines.emplace_back(line);
@@ -92,6 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ReadWithReader(chunkSize) != whole) {
         fuzz::Broken("the lines read in small pieces differ from those read in one");
     }
+    const std::string_view bytes(reinterpret_cast<const char*>(data + 2), size - 2);
+    if (ReadFromMemory(bytes) != whole) {
+        fuzz::Broken("the lines read from memory differ from those read from the file");
+    }
     if (ReadWithFgets() != whole) {
         fuzz::Broken("the lines differ from those of a 300-byte fgets");
     }
@@ -113,6 +130,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (UUDecodeFile(ARTICLE, std::string("whole")) != inOne ||
         Content("images/whole") != pictures) {
         fuzz::Broken("a second run over the article differs from the first");
+    }
+    std::set<std::string> fromMemory;
+    std::string firstName;
+    UUDecodeArticle(bytes, [&](const std::string& name, std::string_view picture) {
+        if (firstName.empty()) {
+            firstName = name;
+        }
+        fromMemory.emplace(picture);
+    });
+    std::set<std::string> fromFile;
+    for (const auto& [name, picture] : pictures) {
+        fromFile.insert(picture);
+    }
+    if (fromMemory != fromFile ||
+        (!inOne.empty() && inOne.substr(inOne.rfind('/') + 1) != firstName)) {
+        fuzz::Broken("the pictures decoded from memory differ from those of the file");
     }
     scratch.Clear();
     return 0;
