@@ -183,16 +183,44 @@ void Say(const std::string& text) {
 }  // namespace
 
 CPartAssembler::CPartAssembler(std::string pendingRoot, std::string pictureRoot)
-    : m_pendingRoot(std::move(pendingRoot)), m_pictureRoot(std::move(pictureRoot)) {}
+    : m_pendingRoot(std::move(pendingRoot)), m_pictureRoot(std::move(pictureRoot)) {
+    m_finisher = [this](const std::string& data, const std::string& name,
+                        const std::string& group) {
+        CCollected collected;
+        std::error_code error;
+        fs::create_directories(fs::path(m_pictureRoot) / group, error);
+        // The data is the pending picture's own: a copy is published, so that a failure keeps it.
+        const std::string copy = data + ".publish";
+        const std::optional<std::string> published =
+            fs::copy_file(data, copy, fs::copy_options::overwrite_existing, error)
+                ? PublishPicture(copy, m_pictureRoot + "/" + group + "/" + name)
+                : std::nullopt;
+        if (!published) {
+            Say("couldn't publish '" + name + "'");
+            collected.failed = true;
+        } else {
+            collected.pictures.push_back(platform::GetProgramFolder().value_or("") + *published);
+        }
+        return collected;
+    };
+}
 
 std::string CPartAssembler::AddPart(const std::string& group, const Part& part) {
+    const Result result = Add(group, part);
+    return result.collected.pictures.empty() ? std::string() : result.collected.pictures.front();
+}
+
+CPartAssembler::Result CPartAssembler::Add(const std::string& group, const Part& part) {
+    Result result;
+    result.name = part.name;
     const bool ranges = part.kind == CPendingRecord::Kind::Ranges;
     if (part.key.empty() || part.number == 0 || (part.total != 0 && part.number > part.total) ||
         (ranges && (part.fileSize == 0 || part.offset > part.fileSize ||
                     part.data.size() > part.fileSize - part.offset))) {
         Say("part " + std::to_string(part.number) + " of '" + part.name +
             "' does not fit its file");
-        return {};
+        result.state = Result::State::Unfit;
+        return result;
     }
     const std::string folder = m_pendingRoot + "/" + group;
     std::error_code error;
@@ -200,7 +228,8 @@ std::string CPartAssembler::AddPart(const std::string& group, const Part& part) 
     const CGroupLock lock(folder);
     if (!lock.Locked()) {
         Say("couldn't open the pending pictures of " + group);
-        return {};
+        result.state = Result::State::Failed;
+        return result;
     }
     const std::string id = PendingId(part);
     const std::string recordPath = folder + "/" + id + ".parts";
@@ -220,7 +249,8 @@ std::string CPartAssembler::AddPart(const std::string& group, const Part& part) 
     }
     if (record->Find(part.number) != nullptr) {
         Say("part " + std::to_string(part.number) + " is there already");
-        return {};
+        result.state = Result::State::Duplicate;
+        return result;
     }
     std::string reason;
     const bool written = ranges ? WriteAt(folder + "/" + id + ".data", part.data, part.offset)
@@ -229,7 +259,8 @@ std::string CPartAssembler::AddPart(const std::string& group, const Part& part) 
                                       part.data, 0600, reason);
     if (!written) {
         Say("couldn't keep part " + std::to_string(part.number) + " of a picture of " + group);
-        return {};
+        result.state = Result::State::Failed;
+        return result;
     }
     record->Add({part.number, ranges ? part.offset : 0, part.data.size()});
     if (!part.name.empty()) {
@@ -242,17 +273,22 @@ std::string CPartAssembler::AddPart(const std::string& group, const Part& part) 
         record->fileCrc = part.fileCrc;
     }
     record->lastSeen = record->lastSeen || part.last;
+    result.name = record->name;
     if (!record->Complete() || record->name.empty()) {
         if (!platform::WriteFileAtomically(recordPath, record->Serialize(), 0600, reason)) {
             Say("couldn't keep the record of a picture of " + group + " (" + reason + ")");
+            result.state = Result::State::Failed;
         }
-        return {};
+        return result;
     }
-    return Publish(folder, id, group, *record);
+    return Finish(folder, id, group, *record);
 }
 
-std::string CPartAssembler::Publish(const std::string& folder, const std::string& id,
-                                    const std::string& group, const CPendingRecord& record) {
+CPartAssembler::Result CPartAssembler::Finish(const std::string& folder, const std::string& id,
+                                              const std::string& group,
+                                              const CPendingRecord& record) {
+    Result result;
+    result.name = record.name;
     const std::string dataPath = folder + "/" + id + ".data";
     std::vector<char> block(COPY_BLOCK);
     if (record.kind == CPendingRecord::Kind::Ordered) {
@@ -266,28 +302,35 @@ std::string CPartAssembler::Publish(const std::string& folder, const std::string
         }
         if (!output.Close() || !joined) {
             Say("couldn't join the parts of '" + record.name + "'");
-            return {};
+            result.state = Result::State::Failed;
+            return result;
         }
     }
     if (record.fileCrc) {
         const std::optional<std::uint32_t> crc = FileCrc(dataPath, block);
-        if (crc && *crc != *record.fileCrc) {
+        if (!crc) {
+            // Unchecked, it is not a picture yet: the parts stay for another try.
+            Say("couldn't read '" + record.name + "' back to check its CRC");
+            result.state = Result::State::Failed;
+            return result;
+        }
+        if (*crc != *record.fileCrc) {
             // Every part passed its own check, yet the whole is wrong: it can never be right.
             Say("'" + record.name + "' does not match its CRC; it is not published");
             RemovePending(folder, id);
-            return {};
+            result.state = Result::State::Refused;
+            return result;
         }
     }
-    std::error_code error;
-    fs::create_directories(fs::path(m_pictureRoot) / group, error);
-    const std::optional<std::string> published =
-        PublishPicture(dataPath, m_pictureRoot + "/" + group + "/" + record.name);
-    RemovePending(folder, id);
-    if (!published) {
-        Say("couldn't publish '" + record.name + "'");
-        return {};
+    result.collected = m_finisher(dataPath, record.name, group);
+    if (result.collected.failed) {
+        // Nothing is lost: the parts stay pending, and the next part or run tries again.
+        result.state = Result::State::Failed;
+        return result;
     }
-    return platform::GetProgramFolder().value_or("") + *published;
+    RemovePending(folder, id);
+    result.state = Result::State::Finished;
+    return result;
 }
 
 void CPartAssembler::RemoveStale(const std::string& pendingRoot, std::chrono::hours age) {

@@ -8,14 +8,17 @@
 // is missing never shifts later data: a picture with a gap is never published. Pending pictures
 // that got no new part for a week are removed at start.
 //
-// It decodes nothing itself: it is handed decoded, checked parts.
+// It decodes nothing itself: it is handed decoded, checked parts. What becomes of a finished
+// picture is its finisher's to say (by default it is published as it is).
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "decode/CCollected.h"
 #include "decode/CPendingRecord.h"
 
 class CPartAssembler {
@@ -39,22 +42,48 @@ public:
         bool last = false;                     // Ordered: this part ends the picture
     };
 
+    // Takes a whole, checked picture: its data file (which stays where it is), its name and its
+    // group. A result that failed keeps the parts pending, for another try.
+    using Finisher = std::function<CCollected(const std::string& data, const std::string& name,
+                                              const std::string& group)>;
+
+    struct Result {
+        enum class State {
+            Waiting,    // kept until the other parts come
+            Duplicate,  // that part is there already
+            Unfit,      // the part does not fit its picture
+            Failed,     // it could not be kept, or the whole could not be finished: try again
+            Refused,    // the whole fails its CRC: it can never be right as put together
+            Finished,   // the finisher took the whole
+        };
+        State state = State::Waiting;
+        CCollected collected;  // Finished: what the finisher made of it
+        // The picture's name, as the parts give it so far.
+        std::string name;
+    };
+
     // `pendingRoot` holds the pending pictures (tmp_dir), `pictureRoot` the pictures (images),
     // both relative to the current directory, which is the program folder.
     CPartAssembler(std::string pendingRoot, std::string pictureRoot);
 
-    // Adds a part of a picture of the group. Returns the picture's full path (the program
-    // folder, then images/<group>/<name>) when this part made it whole and it passed its checks;
-    // otherwise "" (the part is kept for later, or was a duplicate or unfit, which the log says).
+    // Replaces the finisher; by default a finished picture is published into
+    // images/<group>/<name> (PublishPicture).
+    void SetFinisher(Finisher finisher) { m_finisher = std::move(finisher); }
+
+    // Adds a part of a picture of the group.
+    Result Add(const std::string& group, const Part& part);
+    // As Add: the path of the first picture it finished, or "" (the part is kept for later, or
+    // was a duplicate or unfit, which the log says).
     std::string AddPart(const std::string& group, const Part& part);
 
     // Removes the pending pictures, and leftovers of pictures, that got no new part for `age`.
     static void RemoveStale(const std::string& pendingRoot, std::chrono::hours age = STALE_AFTER);
 
 private:
-    std::string Publish(const std::string& folder, const std::string& id, const std::string& group,
-                        const CPendingRecord& record);
+    Result Finish(const std::string& folder, const std::string& id, const std::string& group,
+                  const CPendingRecord& record);
 
     std::string m_pendingRoot;
     std::string m_pictureRoot;
+    Finisher m_finisher;
 };

@@ -102,6 +102,61 @@ std::string_view CutStem(std::string_view stem, std::size_t keep) {
     return stem.substr(0, keep);
 }
 
+// Copies the file into a new hidden file of the folder, for a picture that cannot be renamed
+// there (another file system); the copy's path, or nothing (errno set).
+std::optional<std::string> CopyIntoFolder(const std::string& file, const std::string& folder) {
+    const CFileDescriptor input(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (input.Get() < 0) {
+        return std::nullopt;
+    }
+    for (unsigned attempt = 0; attempt < NUMBER_LIMIT; ++attempt) {
+        std::string copy = folder + ".zarvo-" + std::to_string(::getpid()) + "-x" +
+                           std::to_string(attempt) + ".part";
+        const CFileDescriptor output(
+            ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (output.Get() < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        std::array<char, COMPARE_BLOCK> block;
+        for (;;) {
+            const ssize_t count = ReadFully(input.Get(), block.data(), block.size());
+            ssize_t written = 0;
+            while (count > 0 && written < count) {
+                const ssize_t now = ::write(output.Get(), block.data() + written,
+                                            static_cast<std::size_t>(count - written));
+                if (now < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (now <= 0) {
+                    break;
+                }
+                written += now;
+            }
+            if (count < 0 || written < count) {
+                const int error = errno;
+                ::unlink(copy.c_str());
+                errno = error;
+                return std::nullopt;
+            }
+            if (count == 0) {
+                break;
+            }
+        }
+        if (::fsync(output.Get()) != 0) {
+            const int error = errno;
+            ::unlink(copy.c_str());
+            errno = error;
+            return std::nullopt;
+        }
+        return copy;
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string NumberedPictureName(std::string_view name, unsigned number) {
@@ -121,10 +176,11 @@ std::string NumberedPictureName(std::string_view name, unsigned number) {
     return numbered;
 }
 
-std::optional<std::string> PublishPicture(const std::string& temporary, const std::string& target) {
+std::optional<std::string> PublishPicture(const std::string& given, const std::string& target) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     const std::string name = target.substr(folder.size());
+    std::string temporary = given;
     int retries = 0;
     for (unsigned number = 1; number <= NUMBER_LIMIT; ++number) {
         const std::string candidate = folder + NumberedPictureName(name, number);
@@ -132,7 +188,18 @@ std::optional<std::string> PublishPicture(const std::string& temporary, const st
             case platform::RenameResult::Renamed:
                 return candidate;
             case platform::RenameResult::Failed: {
-                const int error = errno;
+                int error = errno;
+                if (error == EXDEV && temporary == given) {
+                    // The folder is on another file system: a copy beside the picture's name
+                    // is published instead, as the file itself would have been.
+                    if (const std::optional<std::string> copy = CopyIntoFolder(given, folder)) {
+                        ::unlink(given.c_str());
+                        temporary = *copy;
+                        --number;
+                        continue;
+                    }
+                    error = errno;
+                }
                 ::unlink(temporary.c_str());
                 errno = error;
                 return std::nullopt;

@@ -25,5 +25,6 @@ std::string NumberedPictureName(std::string_view name, unsigned number);
 // that name is taken by other bytes, to the first free numbered name beside it, as above.
 // Returns the path the picture has now: `target`'s folder and the name used (an existing file
 // with the same bytes counts as used). Nothing when no name could be had (errno tells why). The
-// temporary file is gone afterwards in every case, and no existing file is ever changed.
+// temporary file is gone afterwards in every case, and no existing file is ever changed. A
+// temporary file on another file system than the folder is copied beside the target first.
 std::optional<std::string> PublishPicture(const std::string& temporary, const std::string& target);

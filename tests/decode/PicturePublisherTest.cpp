@@ -4,8 +4,11 @@
 #include "decode/PicturePublisher.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -122,6 +125,34 @@ TEST(PicturePublisherTest, LinkFallbackNeverReplaces) {
     EXPECT_EQ(FolderFiles("."), (Files{{"b", "B"}, {"c", "A"}}));
     EXPECT_EQ(platform::RenameNoReplace("c", "b"), platform::RenameResult::NameTaken);
     EXPECT_EQ(platform::RenameNoReplace("missing", "d"), platform::RenameResult::Failed);
+}
+
+}  // namespace
+
+namespace {
+
+// A picture folder on another file system than the temporary file (a link to another disk, a
+// mounted folder): the picture is copied over and published all the same.
+TEST(PicturePublisherTest, PublishesAcrossFileSystems) {
+    const test::TempDir dir(true);
+    fs::create_directory("pics");
+    char pattern[] = "/dev/shm/zarvo-publish-XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const std::string other = pattern;
+    struct stat here {};
+    struct stat there {};
+    ASSERT_EQ(::stat("pics", &here), 0);
+    ASSERT_EQ(::stat(other.c_str(), &there), 0);
+    if (here.st_dev == there.st_dev) {
+        fs::remove(other);
+        GTEST_SKIP() << "/dev/shm is on the same file system as the temporary folder";
+    }
+    test::WriteFile(other, PICTURE);
+    EXPECT_EQ(PublishPicture(other, "pics/image.jpg"), "pics/image.jpg");
+    EXPECT_EQ(FolderFiles("pics"), (Files{{"image.jpg", PICTURE}}));
+    EXPECT_FALSE(fs::exists(other));
 }
 
 }  // namespace
