@@ -25,6 +25,7 @@ ensure_packages() {
 # What building Zarvo needs.
 # The window measures its layout in the font it is shown in, so a font must be there; it keeps
 # the news server's password in the desktop's keyring through QtKeychain. The gallery shows
-# whatever Qt's image plugins read: the extra plugins bring WebP and TIFF.
+# whatever Qt's image plugins read: the extra plugins bring WebP and TIFF. The pictures inside
+# archives are read with libarchive.
 BUILD_PACKAGES=(g++ cmake make qt6-base-dev qtkeychain-qt6-dev qt6-image-formats-plugins
-    libgtest-dev libgmock-dev libssl-dev zlib1g-dev fonts-dejavu-core)
+    libgtest-dev libgmock-dev libssl-dev zlib1g-dev libarchive-dev fonts-dejavu-core)
