@@ -23,7 +23,10 @@ namespace {
 
 constexpr std::string_view HEADER = "# zarvo content index 1";
 constexpr std::size_t HEX_DIGITS = 64;
+// The index is read and written a block at a time, pictures hashed a smaller one at a time.
 constexpr std::size_t READ_BLOCK = std::size_t{1} << 20;
+constexpr std::size_t SMALL_READ = 4096;
+constexpr std::size_t HASH_BLOCK = std::size_t{256} << 10;
 // Bytes a line takes on average, to size the digest set from the file's size before reading.
 constexpr std::size_t TYPICAL_LINE = 100;
 
@@ -233,7 +236,10 @@ void AppendLine(std::string& text, const CContentIndex::Digest& digest, std::uin
 // error, with errno set.
 template <typename OnLine>
 bool ForEachLine(int fd, OnLine&& onLine) {
-    std::vector<char> buffer(READ_BLOCK);
+    // A small file gets a buffer of its own size rather than a whole block.
+    struct stat status {};
+    const auto fileSize = ::fstat(fd, &status) == 0 ? static_cast<std::size_t>(status.st_size) : 0;
+    std::vector<char> buffer(std::clamp(fileSize + 1, SMALL_READ, READ_BLOCK));
     std::size_t kept = 0;  // the start of an unfinished line, at the buffer's start
     off_t offset = 0;
     for (;;) {
@@ -398,7 +404,7 @@ CContentIndex::Digest CContentIndex::DigestOf(std::string_view bytes) {
 }
 
 std::optional<CContentIndex::Digest> CContentIndex::DigestOfFile(const std::string& path) {
-    std::vector<char> buffer(READ_BLOCK);
+    std::vector<char> buffer(HASH_BLOCK);
     if (const auto hashed = HashFile(path, buffer)) {
         return hashed->first;
     }
@@ -493,7 +499,7 @@ bool CContentIndex::Rebuild(std::string& error, const Progress& progress,
         return false;
     }
     replacement.Write(std::string(HEADER) + "\n");
-    std::vector<char> buffer(READ_BLOCK);
+    std::vector<char> buffer(HASH_BLOCK);
     std::string line;
     std::uint64_t done = 0;
     if (progress) {
@@ -515,6 +521,9 @@ bool CContentIndex::Rebuild(std::string& error, const Progress& progress,
         }
     }
 
+    if (stopped()) {
+        return false;
+    }
     const CLockedFile file(m_path, O_RDONLY | O_CREAT, LOCK_EX);
     if (file.Get() < 0) {
         error = Failure(m_path, "written", file.Error());

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <thread>
 #include <utility>
@@ -89,6 +90,18 @@ TEST(ContentIndexTest, WhatOneObjectFlushesAnotherReads) {
     EXPECT_TRUE(reader.Contains(D("a")));
     EXPECT_FALSE(reader.Contains(D("n")));
     EXPECT_EQ(reader.Size(), 1u);
+
+    // Some megabytes, so that lines run across the blocks the file is read in.
+    constexpr int MANY = 30000;
+    for (int i = 0; i < MANY; ++i) {
+        writer.Add(D(std::to_string(i)), 10, "images/g/" + std::string(i % 50, 'n') + ".jpg");
+    }
+    ASSERT_TRUE(writer.Flush(error)) << error;
+    const CContentIndex many = Opened();
+    EXPECT_EQ(many.Size(), MANY + 1u);
+    for (int i = 0; i < MANY; ++i) {
+        ASSERT_TRUE(many.Contains(D(std::to_string(i)))) << i;
+    }
 }
 
 TEST(ContentIndexTest, DeletedPicturesStayRememberedUntilForgotten) {
@@ -173,14 +186,17 @@ TEST(ContentIndexTest, StoppedRebuildWritesNothing) {
     const test::TempDir dir(true);
     Picture("images/g/a.jpg", "a");
     Picture("images/g/b.jpg", "b");
-    for (const bool beforeStart : {true, false}) {
-        std::atomic<bool> stop = beforeStart;
-        CContentIndex index;
-        std::string error;
-        EXPECT_FALSE(index.Open(
-            INDEX, "images", error, [&](std::uint64_t, std::uint64_t) { stop = true; }, &stop));
-        EXPECT_THAT(error, ::testing::HasSubstr("stopped"));
-        EXPECT_THAT(FolderNames(), ElementsAre("images"));
+    // Stopped before the first picture, at the first, and with no picture to stop at.
+    for (const char* root : {"images", "no-pictures"}) {
+        for (const bool beforeStart : {true, false}) {
+            std::atomic<bool> stop = beforeStart;
+            CContentIndex index;
+            std::string error;
+            EXPECT_FALSE(index.Open(
+                INDEX, root, error, [&](std::uint64_t, std::uint64_t) { stop = true; }, &stop));
+            EXPECT_THAT(error, ::testing::HasSubstr("stopped"));
+            EXPECT_THAT(FolderNames(), ElementsAre("images"));
+        }
     }
 }
 
@@ -205,13 +221,14 @@ TEST(ContentIndexTest, ConcurrentWritersLoseNothing) {
     const test::TempDir dir(true);
     Picture("images/g/p.jpg", "p");
     Opened();
-    constexpr int COUNT = 100;
+    constexpr int COUNT = 300;
     std::atomic<bool> writing = true;
     std::thread forgetter([&] {
         CContentIndex index = Opened();
         std::string error;
         while (writing) {
             EXPECT_TRUE(index.ForgetMissing(error)) << error;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // leaves the writers a turn
         }
     });
     std::vector<std::thread> writers;
