@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -30,7 +31,10 @@ std::vector<CContentIndex::Digest> Candidates(std::string_view text) {
         if (text.size() - start >= 64) {
             CContentIndex::Digest& digest = digests.emplace_back();
             for (std::size_t i = 0; i < digest.size(); ++i) {
-                const auto nibble = [&](std::size_t at) { return (text[start + at] - '0') & 0xF; };
+                const auto nibble = [&](std::size_t at) {
+                    const int c = text[start + at];
+                    return (c & 0x40 ? c + 9 : c) & 0xF;  // right for 0-9 and a-f
+                };
                 digest[i] = static_cast<unsigned char>(nibble(2 * i) << 4 | nibble(2 * i + 1));
             }
         }
