@@ -24,8 +24,9 @@ struct CPost {
         std::string messageId;
     };
 
-    // Poster, subject (with a placeholder for the part number) and part count: shared by every
-    // part of this post and no other.
+    // Poster, subject (with a placeholder for the part number) and part count (0 for the part 0
+    // some uuencoded posts send ahead, a post of its own): shared by every part of this post and
+    // no other.
     std::string key;
     std::string name;         // from the subject; empty when it tells none
     std::string poster;       // the From field

@@ -248,35 +248,21 @@ std::optional<std::string_view> WordName(std::string_view subject, std::size_t b
     return std::nullopt;
 }
 
+// Bytes in one of the unit: none or "bytes", or K, M, G or T (with "B" or "iB") in powers of 1024.
 std::optional<std::uint64_t> Multiplier(std::string_view unit) {
     std::string lower;
     for (const char c : unit) {
         lower += Lower(c);
     }
-    constexpr std::pair<std::string_view, std::uint64_t> units[] = {
-        {"", 1},
-        {"b", 1},
-        {"byte", 1},
-        {"bytes", 1},
-        {"k", 1ULL << 10},
-        {"kb", 1ULL << 10},
-        {"kib", 1ULL << 10},
-        {"m", 1ULL << 20},
-        {"mb", 1ULL << 20},
-        {"mib", 1ULL << 20},
-        {"g", 1ULL << 30},
-        {"gb", 1ULL << 30},
-        {"gib", 1ULL << 30},
-        {"t", 1ULL << 40},
-        {"tb", 1ULL << 40},
-        {"tib", 1ULL << 40},
-    };
-    for (const auto& [name, factor] : units) {
-        if (lower == name) {
-            return factor;
-        }
+    if (lower.empty() || lower == "b" || lower == "byte" || lower == "bytes") {
+        return 1;
     }
-    return std::nullopt;
+    const std::size_t power = std::string_view("kmgt").find(lower.front());
+    const std::string_view after = std::string_view(lower).substr(1);
+    if (power == kNone || (!after.empty() && after != "b" && after != "ib")) {
+        return std::nullopt;
+    }
+    return 1ULL << (10 * (power + 1));
 }
 
 bool AddDigit(std::uint64_t& value, char digit) {
