@@ -105,37 +105,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     CPostList whole;
-    std::uint32_t frontier = 0;
-    for (const COverviewEntry& entry : entries) {
-        const std::size_t waiting = whole.Waiting();
-        const bool completes = whole.Completes(entry);
-        whole.Add(entry);
-        Check(completes == (whole.Waiting() == waiting));
-        frontier = std::max(frontier, entry.number);
-    }
+    CPostList steps;
     std::vector<std::string> once;
+    std::vector<std::string> stepped;
+    std::uint32_t frontier = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        whole.Add(entries[i]);
+        const std::size_t waiting = steps.Waiting();
+        const bool completes = steps.Completes(entries[i]);
+        steps.Add(entries[i]);
+        Check(completes == (steps.Waiting() == waiting));
+        frontier = std::max(frontier, entries[i].number);
+        if (cutAfter(i)) {
+            Collect(steps.TakeSettled(frontier, span, false), stepped);
+        }
+    }
     Collect(whole.TakeSettled(frontier, span, true), once);
-    Check(whole.Waiting() == 0);
+    Collect(steps.TakeSettled(frontier, span, true), stepped);
+    Check(whole.Waiting() == 0 && steps.Waiting() == 0);
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         expected.push_back(std::to_string(i));
     }
     std::sort(expected.begin(), expected.end());
     std::sort(once.begin(), once.end());
-    Check(once == expected);
-
-    CPostList steps;
-    std::vector<std::string> stepped;
-    frontier = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        steps.Add(entries[i]);
-        frontier = std::max(frontier, entries[i].number);
-        if (cutAfter(i)) {
-            Collect(steps.TakeSettled(frontier, span, false), stepped);
-        }
-    }
-    Collect(steps.TakeSettled(frontier, span, true), stepped);
     std::sort(stepped.begin(), stepped.end());
-    Check(stepped == expected);
+    Check(once == expected && stepped == expected);
     return 0;
 }
