@@ -43,6 +43,7 @@ std::optional<COverviewEntry> COverviewEntry::Parse(std::string_view line) {
     }
     entry.subject = fields[1];
     entry.from = fields[2];
+    entry.date = fields[3];
     entry.messageId = fields[4];
     entry.bytes = LeadingNumber<std::uint64_t>(fields[6]);
     entry.lines = LeadingNumber<std::uint32_t>(fields[7]);

@@ -13,6 +13,7 @@ struct COverviewEntry {
     std::uint32_t number = 0;
     std::string subject;
     std::string from;
+    std::string date;  // the Date field, as given
     std::string messageId;
     std::uint64_t bytes = 0;  // the article's size, as the server counts it
     std::uint32_t lines = 0;  // the body's lines

@@ -44,7 +44,7 @@ TEST_F(PipelineSessionTest, OverviewUsesOverWhereOfferedAndXoverOtherwise) {
     ASSERT_TRUE(session.Overview(7, 9, entries));
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0],
-              (COverviewEntry{7, "cat.jpg (1/2)", "Poster <p@x>", "<7@x>", 20517, 158}));
+              (COverviewEntry{7, "cat.jpg (1/2)", "Poster <p@x>", "date", "<7@x>", 20517, 158}));
     EXPECT_EQ(entries[1].bytes, 9000u);
     EXPECT_EQ(entries[1].lines, 70u);
     ASSERT_TRUE(session.Overview(10, 12, entries));
