@@ -38,6 +38,14 @@ using ::testing::Not;
 using Names = std::vector<std::string>;
 
 const std::string SEP(CONFIG_SEPARATOR);
+// A SHA-256 fingerprint of 32 bytes `byte`, in the form zarvo.settings keeps.
+std::string Fingerprint(const std::string& byte) {
+    std::string text = byte;
+    for (int i = 1; i < 32; ++i) {
+        text += ":" + byte;
+    }
+    return text;
+}
 
 class ConfigDlgTest : public ::testing::Test {
 protected:
@@ -372,7 +380,8 @@ TEST_F(ConfigDlgTest, DoneWritesTheFieldsAsAServerLineAndKeepsTheCertificatesTru
     };
     test::WriteFile("zarvo.cfg", "x\ng\n" + SEP + "\n");
     for (const auto& c : cases) {
-        test::WriteFile(SETTINGS_FILE_NAME, "user=old\ntrust=old.example:563 AA:BB\n");
+        test::WriteFile(SETTINGS_FILE_NAME,
+                        "user=old\ntrust=old.example:563 " + Fingerprint("aa") + "\n");
         const auto dialog = Open();
         dialog->NewsServerField().setText(QString::fromStdString(c.host));
         dialog->PortField().setText(QString::fromStdString(c.port));
@@ -380,15 +389,16 @@ TEST_F(ConfigDlgTest, DoneWritesTheFieldsAsAServerLineAndKeepsTheCertificatesTru
         dialog->UserNameField().setText("bob");
         // Trusted while the dialog is open: Done keeps it.
         std::string error;
-        ASSERT_TRUE(TrustCertificate("news.example:563", "CC:DD", error));
+        ASSERT_TRUE(TrustCertificate("news.example:563", Fingerprint("CC"), error));
         dialog->OnDone();
         EXPECT_EQ(test::ReadFile("zarvo.cfg"), c.line + "\ng\n" + SEP + "\n") << c.line;
         CServerSettings saved;
         ASSERT_TRUE(ReadServerSettings(saved, error));
         EXPECT_EQ(saved.startTls, c.startTls) << c.line;
         EXPECT_EQ(saved.user, "bob");
-        EXPECT_EQ(saved.trusted, (std::map<std::string, std::string>{
-                                     {"news.example:563", "CC:DD"}, {"old.example:563", "AA:BB"}}));
+        EXPECT_EQ(saved.trusted,
+                  (std::map<std::string, std::string>{{"news.example:563", Fingerprint("CC")},
+                                                      {"old.example:563", Fingerprint("AA")}}));
     }
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
@@ -413,7 +423,8 @@ TEST_F(ConfigDlgTest, GroupFieldsOpenFromTheSettingsAndOnlyDoneWritesWhatIsTyped
     };
     test::WriteFile("zarvo.cfg", "news.example\ng\n" + SEP + "\n");
     for (const auto& c : cases) {
-        const std::string before = c.settings + "user=alice\ntrust=news.example:563 AA:BB\n";
+        const std::string before =
+            c.settings + "user=alice\ntrust=news.example:563 " + Fingerprint("AA") + "\n";
         test::WriteFile(SETTINGS_FILE_NAME, before);
         for (const bool done : {false, true}) {
             const auto dialog = Open();
@@ -441,7 +452,7 @@ TEST_F(ConfigDlgTest, GroupFieldsOpenFromTheSettingsAndOnlyDoneWritesWhatIsTyped
         EXPECT_EQ(saved.pipelineDepth, c.savedRequests);
         EXPECT_EQ(saved.user, "alice");
         EXPECT_EQ(saved.trusted,
-                  (std::map<std::string, std::string>{{"news.example:563", "AA:BB"}}));
+                  (std::map<std::string, std::string>{{"news.example:563", Fingerprint("AA")}}));
     }
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
