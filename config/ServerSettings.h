@@ -2,11 +2,12 @@
 
 // The connection settings that go with the server named on the first line of zarvo.cfg: whether
 // an "nntp://" server is reached with STARTTLS, the user name, whether the password may go out
-// unencrypted, and the certificates the user chose to trust, server by server. They live in
-// "zarvo.settings" beside zarvo.cfg, one "key=value" a line, and are written whole through a
-// temporary file, so that a crash never leaves half of them. Without the file every setting has
-// its default, which is the plain connection without a user name. The password is kept
-// elsewhere (PasswordFile.h, or the desktop's keyring).
+// unencrypted, and the certificates the user chose to trust, server by server; how a run walks
+// a group, and what it collects. They live in "zarvo.settings" beside zarvo.cfg, one
+// "key=value" a line, and are written whole through a temporary file, so that a crash never
+// leaves half of them. Without the file every setting has its default, which is the plain
+// connection without a user name. The password is kept elsewhere (PasswordFile.h, or the
+// desktop's keyring).
 //
 // The first line of zarvo.cfg keeps its old meaning: a bare "host" or "host:port" is a plain
 // connection. "nntps://host[:port]" is implicit TLS (port 563 by default), and
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "nntp/ConnectionSecurity.h"
 
@@ -24,6 +26,9 @@ struct CServerSettings {
     // The most connections to one server a run opens, and the most requests in flight on one.
     static constexpr int MAX_CONNECTIONS = 50;
     static constexpr int MAX_PIPELINE_DEPTH = 64;
+    // The bound of every size below, in megabytes, and of the files of an archive.
+    static constexpr std::uint32_t MAX_MEGABYTES = 100000;
+    static constexpr std::uint32_t MAX_ARCHIVE_FILES = 1000000;
 
     bool startTls = false;  // for an "nntp://" server line
     std::string user;       // empty: no log-in
@@ -38,8 +43,32 @@ struct CServerSettings {
     // 1 asks for one article and waits for it before asking for the next.
     int pipelineDepth = 0;
     // The SHA-256 fingerprint ("AB:CD:...") of the certificate trusted for each server, keyed
-    // by "host:port".
+    // by "host:port". The file may hold it in any form that CanonicalFingerprint takes; it is
+    // read into that one.
     std::map<std::string, std::string> trusted;
+
+    // What a run collects: pictures posted on their own, and pictures inside archives (ZIP,
+    // RAR, 7z).
+    bool collectPictures = true;
+    bool collectArchives = true;
+    // The largest post fetched, in megabytes; 0 for no limit.
+    std::uint32_t maxPostMegabytes = 200;
+    // A post whose name has no known extension is fetched, to see what its bytes hold, only up
+    // to this size; 0 for none of them.
+    std::uint32_t maxUnnamedMegabytes = 50;
+    // The largest single picture, its parts and pending bytes included; at least 1.
+    std::uint32_t maxPictureMegabytes = 1024;
+    // The limits on one archive: its megabytes and its files; at least 1 each.
+    std::uint32_t archiveMaxMegabytes = 1024;
+    std::uint32_t archiveMaxFiles = 10000;
+    // Wildmats (nntp/Wildmat.h, spaces allowed) of the posters and the subjects whose posts are
+    // skipped, in the order given. A pattern that is not a valid wildmat is not read.
+    std::vector<std::string> skipPosters;
+    std::vector<std::string> skipSubjects;
+
+    // The lines of the file that this version does not take (keys it does not know, comments),
+    // in their order, so that writing the file keeps them, after the known ones.
+    std::vector<std::string> otherLines;
 };
 
 // The server line of zarvo.cfg taken apart.
@@ -53,14 +82,17 @@ struct CServerAddress {
     std::string HostAndPort() const;
 };
 
-// Reads zarvo.settings in the current directory. A missing file gives the defaults; lines it
-// does not know are skipped, so that a newer version's file still loads. False, with `error`
-// set for the user, when the file exists but cannot be read.
+// Reads zarvo.settings in the current directory. A missing file gives the defaults; a value
+// out of its range, or malformed, leaves its setting at the default (or, for a repeated key,
+// is left out), and lines it does not know go to `otherLines`, so that a newer version's file
+// still loads. False, with `error` set for the user, when the file exists but cannot be read.
 bool ReadServerSettings(CServerSettings& settings, std::string& error);
-// Writes zarvo.settings whole; false, with `error` set for the user, when it could not.
+// Writes zarvo.settings whole, `otherLines` last; false, with `error` set for the user, when it
+// could not (a value that would break its line is refused).
 bool WriteServerSettings(const CServerSettings& settings, std::string& error);
 // Adds (or replaces) the trusted certificate of one server in zarvo.settings, keeping every
-// other setting as the file holds it now.
+// other setting as the file holds it now. The fingerprint is stored in its one form; one
+// that CanonicalFingerprint does not take is refused.
 bool TrustCertificate(const std::string& hostAndPort, const std::string& fingerprint,
                       std::string& error);
 

@@ -77,8 +77,8 @@ public:
     // means no authentication. The password is wiped from memory when replaced or destroyed.
     void SetCredentials(const std::string& user, const std::string& password,
                         bool allowUnencrypted);
-    // A certificate, by its SHA-256 fingerprint, that the user chose to trust for this server
-    // although it does not verify; empty for none.
+    // A certificate, by its SHA-256 fingerprint (with or without colons, in either case), that
+    // the user chose to trust for this server although it does not verify; empty for none.
     void SetTrustedFingerprint(const std::string& fingerprint) { trustedFingerprint = fingerprint; }
     // Why the last Connect or command failed beyond the network (securing the connection,
     // logging in, or the log-in a command asked for); kind None when nothing did.

@@ -5,9 +5,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <strings.h>
 #include <cerrno>
 #include <cstdio>
+
+#include "platform/CertificateFingerprint.h"
 
 namespace platform {
 namespace {
@@ -234,8 +235,8 @@ bool TlsChannel::Handshake(int fd, const std::string& host, const std::string& t
         return true;
     }
     // Only the very certificate the user chose to trust: a renewed or forged one is refused.
-    if (!trustedFingerprint.empty() && !m_fingerprint.empty() &&
-        ::strcasecmp(trustedFingerprint.c_str(), m_fingerprint.c_str()) == 0) {
+    // Compared in the one form, whichever form the user's was typed in.
+    if (!m_fingerprint.empty() && CanonicalFingerprint(trustedFingerprint) == m_fingerprint) {
         return true;
     }
     m_problem = Describe(verdict, certificate.get(), host);

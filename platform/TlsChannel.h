@@ -37,9 +37,9 @@ public:
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
 
-    // Runs the handshake on the socket for the host. `trustedFingerprint` (colon-separated
-    // upper-case hex, as Fingerprint() gives it; may be empty) is a certificate the user chose
-    // to trust for this server although it does not verify. False when the handshake failed or
+    // Runs the handshake on the socket for the host. `trustedFingerprint` (in any form that
+    // CanonicalFingerprint takes; may be empty) is a certificate the user chose to trust for
+    // this server although it does not verify. False when the handshake failed or
     // the certificate is refused: Problem() says why, Fingerprint() names the certificate.
     bool Handshake(int fd, const std::string& host, const std::string& trustedFingerprint);
 

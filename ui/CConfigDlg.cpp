@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QStringList>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "config/ConfigFile.h"
 #include "config/PasswordFile.h"
 #include "nntp/HostAndPort.h"
+#include "nntp/Wildmat.h"
 #include "platform/ErrorBox.h"
 #include "platform/Secret.h"
 #include "ui/CDialogUnits.h"
@@ -23,11 +25,12 @@
 namespace {
 
 // The designed dialog, in dialog units, and the band below it that holds the connection's
-// controls and then those for walking a group.
+// controls, then those for walking a group, then those for what to collect.
 constexpr int DESIGN_WIDTH = 377;
 constexpr int DESIGN_HEIGHT = 284;
 constexpr int CONNECTION_BAND = 56;
 constexpr int GROUP_BAND = 54;
+constexpr int COLLECT_BAND = 81;
 
 // The Security field's entries, in order.
 constexpr ConnectionSecurity SECURITIES[] = {ConnectionSecurity::None, ConnectionSecurity::Tls,
@@ -82,14 +85,23 @@ CConfigDlg::CConfigDlg(QWidget* parent)
       m_connectionsLabel(QStringLiteral("Connections:"), this),
       m_connections(this),
       m_requestsInFlightLabel(QStringLiteral("Requests in flight:"), this),
-      m_requestsInFlight(this) {
+      m_requestsInFlight(this),
+      m_collectLabel(QStringLiteral("What to collect:"), this),
+      m_collectPictures(QStringLiteral("Pictures"), this),
+      m_collectArchives(QStringLiteral("Pictures inside archives (ZIP, RAR, 7z)"), this),
+      m_maxPostSizeLabel(QStringLiteral("Largest post to fetch (MB, 0 for no limit):"), this),
+      m_maxPostSize(this),
+      m_skipPostersLabel(QStringLiteral("Skip posts from (wildmat patterns, one a line):"), this),
+      m_skipPosters(this),
+      m_skipSubjectsLabel(QStringLiteral("Skip subjects (wildmat patterns, one a line):"), this),
+      m_skipSubjects(this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const CDialogUnits units = CDialogUnits::FromFont(font());
-    // The designed dialog, grown at the bottom by the two bands.
+    // The designed dialog, grown at the bottom by the three bands.
     setFixedSize(units.ToPixelsX(DESIGN_WIDTH),
-                 units.ToPixelsY(DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND));
+                 units.ToPixelsY(DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND + COLLECT_BAND));
 
     // The template, in dialog units; its order is the tab order.
     units.Place(m_done, 135, 263, 50, 14);
@@ -123,6 +135,8 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     QWidget::setTabOrder(&m_add, &m_remove);
     PlaceConnectionControls();
     PlaceGroupControls();
+    PlaceCollectControls();
+    ShowSettings(CServerSettings{});
 
     // Done is the OK command, which the Enter key also gives; Cancel, Escape and the close box
     // take the dialog's reject path, which writes nothing.
@@ -200,12 +214,52 @@ void CConfigDlg::PlaceGroupControls() {
     m_requestsInFlight.setRange(0, CServerSettings::MAX_PIPELINE_DEPTH);
     m_requestsInFlight.setSpecialValueText(QStringLiteral("Automatic"));
     m_requestsInFlight.setToolTip(QStringLiteral("Automatic adapts the number to the link"));
-    ShowSettings(CServerSettings{});
 
     QWidget::setTabOrder(&m_allowUnencrypted, &m_onlyNewArticles);
     QWidget::setTabOrder(&m_onlyNewArticles, &m_firstRunNewest);
     QWidget::setTabOrder(&m_firstRunNewest, &m_connections);
     QWidget::setTabOrder(&m_connections, &m_requestsInFlight);
+}
+
+void CConfigDlg::PlaceCollectControls() {
+    const CDialogUnits units = CDialogUnits::FromFont(font());
+    // The same two columns, then the two pattern fields side by side across both.
+    const int top = DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND;
+    units.Place(m_collectLabel, 7, top, 80, 10);
+    units.Place(m_collectPictures, 96, top, 52, 10);
+    units.Place(m_collectArchives, 155, top, 193, 10);
+    units.Place(m_maxPostSizeLabel, 7, top + 14, 230, 14);
+    units.Place(m_maxPostSize, 239, top + 14, 64, 14);
+    units.Place(m_skipPostersLabel, 7, top + 32, 168, 9);
+    units.Place(m_skipPosters, 7, top + 43, 168, 30);
+    units.Place(m_skipSubjectsLabel, 180, top + 32, 168, 9);
+    units.Place(m_skipSubjects, 180, top + 43, 168, 30);
+    for (QLabel* label :
+         {&m_collectLabel, &m_maxPostSizeLabel, &m_skipPostersLabel, &m_skipSubjectsLabel}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    SetId(m_collectPictures, IDC_COLLECT_PICTURES);
+    SetId(m_collectArchives, IDC_COLLECT_ARCHIVES);
+    SetId(m_maxPostSize, IDC_MAX_POST_SIZE);
+    SetId(m_skipPosters, IDC_SKIP_POSTERS);
+    SetId(m_skipSubjects, IDC_SKIP_SUBJECTS);
+
+    m_maxPostSize.setRange(0, static_cast<int>(CServerSettings::MAX_MEGABYTES));
+    m_maxPostSize.setSpecialValueText(QStringLiteral("No limit"));
+    // One pattern a line, as typed; Tab moves on rather than going into the pattern.
+    for (QPlainTextEdit* field : {&m_skipPosters, &m_skipSubjects}) {
+        field->setLineWrapMode(QPlainTextEdit::NoWrap);
+        field->setTabChangesFocus(true);
+        field->setToolTip(
+            QStringLiteral("* stands for any characters, ? for one; a,b matches either; "
+                           "*,!x* all but what begins with x"));
+    }
+
+    QWidget::setTabOrder(&m_requestsInFlight, &m_collectPictures);
+    QWidget::setTabOrder(&m_collectPictures, &m_collectArchives);
+    QWidget::setTabOrder(&m_collectArchives, &m_maxPostSize);
+    QWidget::setTabOrder(&m_maxPostSize, &m_skipPosters);
+    QWidget::setTabOrder(&m_skipPosters, &m_skipSubjects);
 }
 
 void CConfigDlg::ShowSettings(const CServerSettings& settings) {
@@ -215,6 +269,17 @@ void CConfigDlg::ShowSettings(const CServerSettings& settings) {
     m_firstRunNewest.setValue(settings.firstRunNewest);
     m_connections.setValue(settings.connections);
     m_requestsInFlight.setValue(settings.pipelineDepth);
+    m_collectPictures.setChecked(settings.collectPictures);
+    m_collectArchives.setChecked(settings.collectArchives);
+    m_maxPostSize.setValue(static_cast<int>(settings.maxPostMegabytes));
+    for (const auto& [field, patterns] : {std::pair{&m_skipPosters, &settings.skipPosters},
+                                          std::pair{&m_skipSubjects, &settings.skipSubjects}}) {
+        QStringList lines;
+        for (const std::string& pattern : *patterns) {
+            lines.append(QString::fromStdString(pattern));
+        }
+        field->setPlainText(lines.join(QLatin1Char('\n')));
+    }
 }
 
 void CConfigDlg::TakeShownSettings(CServerSettings& settings) const {
@@ -226,6 +291,38 @@ void CConfigDlg::TakeShownSettings(CServerSettings& settings) const {
     settings.firstRunNewest = static_cast<std::uint32_t>(std::llround(m_firstRunNewest.value()));
     settings.connections = m_connections.value();
     settings.pipelineDepth = m_requestsInFlight.value();
+    settings.collectPictures = m_collectPictures.isChecked();
+    settings.collectArchives = m_collectArchives.isChecked();
+    settings.maxPostMegabytes = static_cast<std::uint32_t>(m_maxPostSize.value());
+    settings.skipPosters = Patterns(m_skipPosters);
+    settings.skipSubjects = Patterns(m_skipSubjects);
+}
+
+std::vector<std::string> CConfigDlg::Patterns(const QPlainTextEdit& field) {
+    std::vector<std::string> patterns;
+    for (const QString& line : field.toPlainText().split(QLatin1Char('\n'))) {
+        const QString pattern = line.trimmed();
+        if (!pattern.isEmpty()) {
+            patterns.push_back(pattern.toStdString());
+        }
+    }
+    return patterns;
+}
+
+bool CConfigDlg::CheckPatterns() {
+    for (const auto& [field, label] : {std::pair{&m_skipPosters, "Skip posts from"},
+                                       std::pair{&m_skipSubjects, "Skip subjects"}}) {
+        for (const std::string& pattern : Patterns(*field)) {
+            const std::string problem = WildmatProblem(pattern, true);
+            if (!problem.empty()) {
+                field->setFocus();
+                platform::ShowErrorBox(std::string(label) + ": \"" + pattern +
+                                       "\" is not a wildmat pattern: " + problem + ".");
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 int CConfigDlg::DoModal() {
@@ -374,6 +471,9 @@ void CConfigDlg::OnDone() {
         m_userName.text().contains(QLatin1Char('\n'))) {
         platform::ShowErrorBox(
             "The user name cannot hold a line break. Please enter it on one line.");
+        return;
+    }
+    if (!CheckPatterns()) {
         return;
     }
     const std::string server = ServerText();

@@ -3,10 +3,11 @@
 // The configuration dialog, "Configuration Options": the news server's name, the server's
 // newsgroups (Available, from zarvo.cfg or fetched from the server) and the chosen ones
 // (Selected), and below them how the server is reached (port, security, user name, password
-// and whether the password may go out unencrypted) and how the worker walks a group (only new
-// articles, how many on a group's first run, connections, requests in flight). It opens filled
-// from zarvo.cfg, zarvo.settings and the stored password; Done writes all three back, Cancel
-// writes nothing.
+// and whether the password may go out unencrypted), how the worker walks a group (only new
+// articles, how many on a group's first run, connections, requests in flight) and what it
+// collects (pictures, pictures inside archives, the largest post, the posters and subjects to
+// skip). It opens filled from zarvo.cfg, zarvo.settings and the stored password; Done writes
+// all three back, Cancel writes nothing.
 // It shares nothing with the fetch worker but those files, and while Fetch Newsgroups talks to
 // the server the user-interface thread waits with it, behind the wait cursor.
 
@@ -17,6 +18,7 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <string>
@@ -43,6 +45,12 @@ public:
     static constexpr int IDC_FIRST_RUN_NEWEST = 1024;
     static constexpr int IDC_CONNECTIONS = 1025;
     static constexpr int IDC_REQUESTS_IN_FLIGHT = 1026;
+    // The ids of the controls for what to collect, after them.
+    static constexpr int IDC_COLLECT_PICTURES = 1027;
+    static constexpr int IDC_COLLECT_ARCHIVES = 1028;
+    static constexpr int IDC_MAX_POST_SIZE = 1029;
+    static constexpr int IDC_SKIP_POSTERS = 1030;
+    static constexpr int IDC_SKIP_SUBJECTS = 1031;
 
     // Builds the controls; nothing is read yet.
     explicit CConfigDlg(QWidget* parent = nullptr);
@@ -88,6 +96,13 @@ public:
     QSpinBox& ConnectionsField() { return m_connections; }
     // Its lowest value, 0, shows as "Automatic".
     QSpinBox& RequestsInFlightField() { return m_requestsInFlight; }
+    QCheckBox& CollectPicturesField() { return m_collectPictures; }
+    QCheckBox& CollectArchivesField() { return m_collectArchives; }
+    // Its lowest value, 0, shows as "No limit".
+    QSpinBox& MaxPostSizeField() { return m_maxPostSize; }
+    // One wildmat a line; blank lines are skipped and blanks around a pattern dropped.
+    QPlainTextEdit& SkipPostersField() { return m_skipPosters; }
+    QPlainTextEdit& SkipSubjectsField() { return m_skipSubjects; }
 
 private:
     // What the News Server, Port and Security fields showed when the server line was read.
@@ -100,6 +115,12 @@ private:
 
     void PlaceConnectionControls();
     void PlaceGroupControls();
+    void PlaceCollectControls();
+    // The patterns of a Skip field, as zarvo.settings keeps them.
+    static std::vector<std::string> Patterns(const QPlainTextEdit& field);
+    // False, after saying which pattern is wrong and why, when a Skip field holds one that is
+    // not a wildmat.
+    bool CheckPatterns();
     // The settings the dialog shows, from `settings` into the fields and back.
     void ShowSettings(const CServerSettings& settings);
     void TakeShownSettings(CServerSettings& settings) const;
@@ -149,6 +170,15 @@ private:
     QSpinBox m_connections;
     QLabel m_requestsInFlightLabel;
     QSpinBox m_requestsInFlight;
+    QLabel m_collectLabel;
+    QCheckBox m_collectPictures;
+    QCheckBox m_collectArchives;
+    QLabel m_maxPostSizeLabel;
+    QSpinBox m_maxPostSize;
+    QLabel m_skipPostersLabel;
+    QPlainTextEdit m_skipPosters;
+    QLabel m_skipSubjectsLabel;
+    QPlainTextEdit m_skipSubjects;
 
     // zarvo.settings as the dialog opened; the server line as read, and the fields it gave.
     CServerSettings m_settings;

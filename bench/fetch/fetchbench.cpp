@@ -4,7 +4,7 @@
 //
 // Usage: fetchbench --server [nntps://]HOST[:PORT] --group NAME [--group NAME ...] --folder DIR
 //                   [--user NAME --password-file FILE [--allow-unencrypted]]
-//                   [--trust-fingerprint SHA256] [--connections N]
+//                   [--trust-fingerprint SHA256 (with or without colons)] [--connections N]
 //                   [--requests-in-flight N (0, the default, adapts to the link)]
 // Its bytes and MB/s count the pictures decoded (minclient counts the articles received).
 
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "config/ServerSettings.h"
 #include "fetch/CFetchWorker.h"
 #include "fetch/ControlIds.h"
+#include "platform/CertificateFingerprint.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Secret.h"
 
@@ -110,6 +112,14 @@ int main(int argc, char** argv) {
                      "[--requests-in-flight N (0: adapt)]\n");
         return 2;
     }
+    std::optional<std::string> trusted;
+    if (!fingerprint.empty() && !(trusted = platform::CanonicalFingerprint(fingerprint))) {
+        std::fprintf(stderr,
+                     "--trust-fingerprint: \"%s\" is not a SHA-256 fingerprint (64 hexadecimal "
+                     "digits, with or without colons)\n",
+                     fingerprint.c_str());
+        return 2;
+    }
     std::string password;
     std::string error;
     if (!passwordFile.empty() && !ReadPasswordFile(passwordFile, password, error)) {
@@ -120,8 +130,8 @@ int main(int argc, char** argv) {
     std::filesystem::current_path(folder);
     platform::SetProgramFolder(std::filesystem::current_path().string());
     WriteConfigFile(server, groups, {});
-    if (!fingerprint.empty()) {
-        settings.trusted[ParseServerLine(server, settings).HostAndPort()] = fingerprint;
+    if (trusted) {
+        settings.trusted[ParseServerLine(server, settings).HostAndPort()] = *trusted;
     }
     if (!WriteServerSettings(settings, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

@@ -1,7 +1,8 @@
 // The configuration dialog: what it opens with (each available name once), Add's prefix rule,
 // Remove, Fetch Newsgroups against a scripted server (twice, failing, over TLS with a certificate
 // to trust, with a log-in), Done and Cancel and what each leaves in zarvo.cfg and
-// zarvo.settings, the password file, and a file with a line the lists refuse.
+// zarvo.settings, what to collect and its patterns, the password file, and a file with a line
+// the lists refuse.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -38,6 +39,14 @@ using ::testing::Not;
 using Names = std::vector<std::string>;
 
 const std::string SEP(CONFIG_SEPARATOR);
+// A SHA-256 fingerprint of 32 bytes `byte`, in the form zarvo.settings keeps.
+std::string Fingerprint(const std::string& byte) {
+    std::string text = byte;
+    for (int i = 1; i < 32; ++i) {
+        text += ":" + byte;
+    }
+    return text;
+}
 
 class ConfigDlgTest : public ::testing::Test {
 protected:
@@ -279,7 +288,7 @@ TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheFieldsBelowFollowThem
     EXPECT_EQ(dialog->findChild<QWidget*>("1015")->geometry(), units.ToPixels(25, 166, 323, 82));
     // After Remove in the tab order, below Done and Cancel, inside the dialog.
     QWidget* next = dialog->findChild<QWidget*>("1017");
-    for (int id = CConfigDlg::IDC_PORT; id <= CConfigDlg::IDC_REQUESTS_IN_FLIGHT; ++id) {
+    for (int id = CConfigDlg::IDC_PORT; id <= CConfigDlg::IDC_SKIP_SUBJECTS; ++id) {
         do {
             next = next->nextInFocusChain();
         } while ((next->focusPolicy() & Qt::TabFocus) == 0 || next->focusProxy() != nullptr);
@@ -310,6 +319,8 @@ TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheFieldsBelowFollowThem
     }
     EXPECT_EQ(dialog->PasswordField().echoMode(), QLineEdit::Password);
     EXPECT_EQ(dialog->AllowUnencryptedField().text(), "Allow sending the password unencrypted");
+    EXPECT_EQ(dialog->CollectArchivesField().text(), "Pictures inside archives (ZIP, RAR, 7z)");
+    EXPECT_TRUE(dialog->SkipPostersField().tabChangesFocus());
 }
 
 TEST_F(ConfigDlgTest, ServerLinesOldAndNewFillTheFieldsAndStayAsTheyWereWhenSaved) {
@@ -372,7 +383,8 @@ TEST_F(ConfigDlgTest, DoneWritesTheFieldsAsAServerLineAndKeepsTheCertificatesTru
     };
     test::WriteFile("zarvo.cfg", "x\ng\n" + SEP + "\n");
     for (const auto& c : cases) {
-        test::WriteFile(SETTINGS_FILE_NAME, "user=old\ntrust=old.example:563 AA:BB\n");
+        test::WriteFile(SETTINGS_FILE_NAME,
+                        "user=old\ntrust=old.example:563 " + Fingerprint("aa") + "\n");
         const auto dialog = Open();
         dialog->NewsServerField().setText(QString::fromStdString(c.host));
         dialog->PortField().setText(QString::fromStdString(c.port));
@@ -380,15 +392,16 @@ TEST_F(ConfigDlgTest, DoneWritesTheFieldsAsAServerLineAndKeepsTheCertificatesTru
         dialog->UserNameField().setText("bob");
         // Trusted while the dialog is open: Done keeps it.
         std::string error;
-        ASSERT_TRUE(TrustCertificate("news.example:563", "CC:DD", error));
+        ASSERT_TRUE(TrustCertificate("news.example:563", Fingerprint("CC"), error));
         dialog->OnDone();
         EXPECT_EQ(test::ReadFile("zarvo.cfg"), c.line + "\ng\n" + SEP + "\n") << c.line;
         CServerSettings saved;
         ASSERT_TRUE(ReadServerSettings(saved, error));
         EXPECT_EQ(saved.startTls, c.startTls) << c.line;
         EXPECT_EQ(saved.user, "bob");
-        EXPECT_EQ(saved.trusted, (std::map<std::string, std::string>{
-                                     {"news.example:563", "CC:DD"}, {"old.example:563", "AA:BB"}}));
+        EXPECT_EQ(saved.trusted,
+                  (std::map<std::string, std::string>{{"news.example:563", Fingerprint("CC")},
+                                                      {"old.example:563", Fingerprint("AA")}}));
     }
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
@@ -413,7 +426,8 @@ TEST_F(ConfigDlgTest, GroupFieldsOpenFromTheSettingsAndOnlyDoneWritesWhatIsTyped
     };
     test::WriteFile("zarvo.cfg", "news.example\ng\n" + SEP + "\n");
     for (const auto& c : cases) {
-        const std::string before = c.settings + "user=alice\ntrust=news.example:563 AA:BB\n";
+        const std::string before =
+            c.settings + "user=alice\ntrust=news.example:563 " + Fingerprint("AA") + "\n";
         test::WriteFile(SETTINGS_FILE_NAME, before);
         for (const bool done : {false, true}) {
             const auto dialog = Open();
@@ -441,21 +455,111 @@ TEST_F(ConfigDlgTest, GroupFieldsOpenFromTheSettingsAndOnlyDoneWritesWhatIsTyped
         EXPECT_EQ(saved.pipelineDepth, c.savedRequests);
         EXPECT_EQ(saved.user, "alice");
         EXPECT_EQ(saved.trusted,
-                  (std::map<std::string, std::string>{{"news.example:563", "AA:BB"}}));
+                  (std::map<std::string, std::string>{{"news.example:563", Fingerprint("AA")}}));
     }
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
-TEST_F(ConfigDlgTest, AUserNameWithALineBreakIsRefusedAndNothingIsWritten) {
+TEST_F(ConfigDlgTest, WhatToCollectOpensFromTheSettingsAndDoneWritesItKeepingTheRest) {
+    const struct {
+        std::string settings;  // besides a user name, limits the dialog does not show, a
+                               // trusted certificate and a key of a later version
+        bool pictures, archives;
+        std::string maxPost, posters, subjects;  // as the fields open
+        std::string typedMaxPost, typedPosters, typedSubjects;
+        std::uint32_t savedMaxPost;
+        std::vector<std::string> savedPosters, savedSubjects;
+    } cases[] = {
+        {"",
+         true,
+         true,
+         "200",
+         "",
+         "",
+         "0",
+         "*@spam.example\n\n  Bot *  \n",
+         "*big sale*",
+         0,
+         {"*@spam.example", "Bot *"},
+         {"*big sale*"}},
+        {"collect-pictures=0\ncollect-archives=0\nmax-post-size-mb=0\nskip-poster=a*\n"
+         "skip-poster=*,!b*\nskip-subject=x?\n",
+         false,
+         false,
+         "No limit",
+         "a*\n*,!b*",
+         "x?",
+         "100000",
+         "",
+         "\xC2\xA3*",
+         100000,
+         {},
+         {"\xC2\xA3*"}},
+    };
+    const auto type = [](QWidget& field, const std::string& text) {
+        field.setFocus();
+        QTest::keyClick(&field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(&field, QString::fromStdString(text));
+    };
+    test::WriteFile("zarvo.cfg", "news.example\ng\n" + SEP + "\n");
+    for (const auto& c : cases) {
+        test::WriteFile(SETTINGS_FILE_NAME, c.settings +
+                                                "user=alice\nmax-picture-size-mb=7\ntrust=a:563 " +
+                                                Fingerprint("AA") + "\nlater-key=1\n");
+        const auto dialog = Open();
+        EXPECT_EQ(dialog->CollectPicturesField().isChecked(), c.pictures);
+        EXPECT_EQ(dialog->CollectArchivesField().isChecked(), c.archives);
+        EXPECT_EQ(dialog->MaxPostSizeField().text().toStdString(), c.maxPost);
+        EXPECT_EQ(dialog->SkipPostersField().toPlainText().toStdString(), c.posters);
+        EXPECT_EQ(dialog->SkipSubjectsField().toPlainText().toStdString(), c.subjects);
+        dialog->CollectPicturesField().click();
+        dialog->CollectArchivesField().click();
+        type(dialog->MaxPostSizeField(), c.typedMaxPost);
+        dialog->SkipPostersField().setPlainText(QString::fromStdString(c.typedPosters));
+        type(dialog->SkipSubjectsField(), c.typedSubjects);
+        dialog->OnDone();
+        CServerSettings saved;
+        std::string error;
+        ASSERT_TRUE(ReadServerSettings(saved, error));
+        EXPECT_EQ(saved.collectPictures, !c.pictures);
+        EXPECT_EQ(saved.collectArchives, !c.archives);
+        EXPECT_EQ(saved.maxPostMegabytes, c.savedMaxPost);
+        EXPECT_EQ(saved.skipPosters, c.savedPosters);
+        EXPECT_EQ(saved.skipSubjects, c.savedSubjects);
+        EXPECT_EQ(saved.user, "alice");
+        EXPECT_EQ(saved.maxPictureMegabytes, 7u);
+        EXPECT_EQ(saved.trusted.size(), 1u);
+        EXPECT_THAT(saved.otherLines, ElementsAre("later-key=1"));
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, ALineBreakInTheUserNameOrAPatternThatIsNoWildmatIsRefusedWritingNothing) {
     const std::string before = "host\na\n" + SEP + "\n";
     test::WriteFile("zarvo.cfg", before);
-    const auto dialog = Open();
-    dialog->UserNameField().setText("alice\nstarttls=1");
-    dialog->OnDone();
-    EXPECT_THAT(
-        boxes.Texts(),
-        ElementsAre("The user name cannot hold a line break. Please enter it on one line."));
-    EXPECT_TRUE(dialog->isVisible());
+    const struct {
+        std::string user, posters, subjects, message;
+    } cases[] = {
+        {"alice\nstarttls=1", "", "",
+         "The user name cannot hold a line break. Please enter it on one line."},
+        {"", "*ok*\n!*spam*", "",
+         "Skip posts from: \"!*spam*\" is not a wildmat pattern: the first pattern cannot be "
+         "negated (\"*,!x\" is all but x)."},
+        {"", "*ok*", "*[1/5]*",
+         "Skip subjects: \"*[1/5]*\" is not a wildmat pattern: \"[\", \"\\\" and \"]\" are "
+         "reserved."},
+    };
+    std::vector<std::string> messages;
+    for (const auto& c : cases) {
+        const auto dialog = Open();
+        dialog->UserNameField().setText(QString::fromStdString(c.user));
+        dialog->SkipPostersField().setPlainText(QString::fromStdString(c.posters));
+        dialog->SkipSubjectsField().setPlainText(QString::fromStdString(c.subjects));
+        dialog->OnDone();
+        messages.push_back(c.message);
+        EXPECT_EQ(boxes.Texts(), messages);
+        EXPECT_TRUE(dialog->isVisible());
+    }
     EXPECT_EQ(test::ReadFile("zarvo.cfg"), before);
     EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
 }
