@@ -67,6 +67,7 @@ protected:
 };
 
 TEST_F(GalleryTest, CacheEntriesAreNamedByTheMd5OfTheFileAddress) {
+    // Each address as the desktop's own file-name library writes it for the path.
     const struct {
         const char* path;
         const char* address;
@@ -75,6 +76,12 @@ TEST_F(GalleryTest, CacheEntriesAreNamedByTheMd5OfTheFileAddress) {
         {"/tmp/a b.jpg", "file:///tmp/a%20b.jpg"},
         {"/tmp/100% #1?.jpg", "file:///tmp/100%25%20%231%3F.jpg"},
         {"/tmp/\xc3\xbc.png", "file:///tmp/%C3%BC.png"},
+        {"/tmp/[x];y.jpg", "file:///tmp/%5Bx%5D%3By.jpg"},
+        {"/tmp/q\"'<&>.png", "file:///tmp/q%22'%3C&%3E.png"},
+        {"/tmp/new\nline\x7f.png", "file:///tmp/new%0Aline%7F.png"},
+        {"/tmp/back\\sl*?.bmp", "file:///tmp/back%5Csl*%3F.bmp"},
+        {"/tmp/~u/(1)+,=@$!:.png", "file:///tmp/~u/(1)+,=@$!:.png"},
+        {"/tmp/^`{|}.png", "file:///tmp/%5E%60%7B%7C%7D.png"},
     };
     const CThumbnailCache normal;
     const CThumbnailCache large(CThumbnailCache::Size::Large);
