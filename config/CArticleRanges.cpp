@@ -84,7 +84,9 @@ std::string CArticleRanges::ToText() const {
 }
 
 std::optional<CArticleRanges> CArticleRanges::FromText(std::string_view text) {
-    CArticleRanges ranges;
+    // Read whole, then sorted and merged once: a line written out of order would cost a move of
+    // the ranges behind each number added one by one.
+    std::vector<Range> read;
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
@@ -96,7 +98,21 @@ std::optional<CArticleRanges> CArticleRanges::FromText(std::string_view text) {
         if (!first || !last) {
             return std::nullopt;
         }
-        ranges.Add(*first, *last);  // a reversed range stands for nothing, as in other readers
+        if (*first <= *last) {  // a reversed range stands for nothing, as in other readers
+            read.push_back({*first, *last});
+        }
+    }
+    std::sort(read.begin(), read.end(),
+              [](const Range& a, const Range& b) { return a.first < b.first; });
+    CArticleRanges ranges;
+    for (const Range& range : read) {
+        // Overlapping or touching the last range: the two melt into one.
+        if (!ranges.m_ranges.empty() &&
+            range.first <= static_cast<std::uint64_t>(ranges.m_ranges.back().last) + 1) {
+            ranges.m_ranges.back().last = std::max(ranges.m_ranges.back().last, range.last);
+        } else {
+            ranges.m_ranges.push_back(range);
+        }
     }
     return ranges;
 }

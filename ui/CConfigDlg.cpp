@@ -342,16 +342,23 @@ void CConfigDlg::OnInitDialog() {
     m_done.setFocus();
 }
 
-void CConfigDlg::LoadPassword() {
+std::string CConfigDlg::OpenedPasswordKey() const {
     // A password without a user name is never sent.
     if (m_settings.user.empty() || m_serverLine.empty()) {
+        return {};
+    }
+    return CPasswordStore::KeyFor(m_settings.user,
+                                  ParseServerLine(m_serverLine, m_settings).HostAndPort());
+}
+
+void CConfigDlg::LoadPassword() {
+    const std::string key = OpenedPasswordKey();
+    if (key.empty()) {
         return;
     }
-    const CServerAddress address = ParseServerLine(m_serverLine, m_settings);
     std::string password;
     std::string error;
-    if (!CPasswordStore::Load(CPasswordStore::KeyFor(m_settings.user, address.HostAndPort()),
-                              password, error)) {
+    if (!CPasswordStore::Load(key, password, error)) {
         platform::ShowErrorBox(error);
     }
     m_password.setText(QString::fromUtf8(password));
@@ -505,7 +512,8 @@ void CConfigDlg::SavePassword(const std::string& key) {
     const bool fileBefore = std::filesystem::exists(PASSWORD_FILE_NAME, ignored);
     CPasswordStore::Place place = CPasswordStore::Place::Nowhere;
     std::string error;
-    if (!CPasswordStore::Save(key, password, place, error)) {
+    // The entry under the user and the server the dialog opened with goes when either changed.
+    if (!CPasswordStore::Save(key, password, place, error, OpenedPasswordKey())) {
         platform::ShowErrorBox(error);
     } else if (place == CPasswordStore::Place::File && !fileBefore) {
         // Said when the file is made; while it stays, the user knows.

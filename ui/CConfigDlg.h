@@ -136,6 +136,9 @@ private:
     // for the user when it failed; `refused` tells a certificate that does not verify.
     std::string FetchGroupList(const CServerAddress& address, const std::string& trusted,
                                CNewsServer::Failure& refused);
+    // The key of the password for the user and the server the dialog opened with; empty when
+    // there was no user name or no server.
+    std::string OpenedPasswordKey() const;
     void LoadPassword();
     // Writes zarvo.settings as the fields show it, with what the file holds now that the
     // dialog does not show (the certificates trusted meanwhile); the settings written.

@@ -84,86 +84,164 @@ void CGalleryModel::Refresh() {
     m_scanTimer.stop();
     const int groupsBefore = static_cast<int>(m_counts.size());
     const int totalBefore = Total();
+    std::unordered_map<QString, Entry> found;
     if (m_groupsChanged) {
         m_groupsChanged = false;
-        ScanGroups();
+        ScanGroups(found);
     }
-    const QSet<QString> changed = std::exchange(m_changedGroups, {});
-    for (const QString& group : changed) {
-        ScanGroup(group);
+    const QSet<QString> changed = std::exchange(m_changedFolders, {});
+    for (const QString& folder : changed) {
+        // A folder that went with its group is not followed any more.
+        if (m_folders.contains(folder)) {
+            ScanFolder(folder, found);
+        }
     }
+    InsertFound(std::move(found));
     if (groupsBefore != static_cast<int>(m_counts.size()) || totalBefore != Total() ||
         !changed.isEmpty()) {
         emit groupsChanged();
     }
 }
 
-void CGalleryModel::ScanGroups() {
+QString CGalleryModel::GroupOf(const QString& folder) const {
+    if (!folder.startsWith(m_imagesFolder + QLatin1Char('/'))) {
+        return {};
+    }
+    const QStringList parts = folder.mid(m_imagesFolder.size() + 1).split(QLatin1Char('/'));
+    return parts.size() <= 2 && !parts.front().isEmpty() ? parts.front() : QString();
+}
+
+void CGalleryModel::ScanGroups(std::unordered_map<QString, Entry>& found) {
     if (!m_watcher.directories().contains(m_imagesFolder) && QFileInfo(m_imagesFolder).isDir()) {
         m_watcher.addPath(m_imagesFolder);
     }
-    const QStringList groups =
-        QDir(m_imagesFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    const QStringList groups = QDir(m_imagesFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     // Groups whose folder went: their pictures go with them.
     QStringList gone;
-    for (const QString& watched : m_watcher.directories()) {
-        if (watched != m_imagesFolder && !groups.contains(QFileInfo(watched).fileName())) {
-            gone.push_back(watched);
+    for (const QString& folder : m_folders) {
+        if (QFileInfo(folder).path() == m_imagesFolder &&
+            !groups.contains(QFileInfo(folder).fileName())) {
+            gone.push_back(folder);
         }
     }
     for (const QString& folder : gone) {
-        m_watcher.removePath(folder);
-        ScanGroup(QFileInfo(folder).fileName());
+        Unfollow(folder);
     }
     for (const QString& group : groups) {
         const QString folder = m_imagesFolder + QLatin1Char('/') + group;
-        if (!m_watcher.directories().contains(folder)) {
-            m_watcher.addPath(folder);
-            ScanGroup(group);
+        if (!m_folders.contains(folder)) {
+            Follow(folder, found);
         }
     }
 }
 
-std::optional<CGalleryModel::Entry> CGalleryModel::ReadEntry(const QString& path,
-                                                             const QString& group,
-                                                             const QString& name) {
-    // stat itself: a file's time as a date in the local zone costs more than the rest of the
-    // reading, and a large collection is read at every opening.
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return std::nullopt;
-    }
-    return Entry{path, group, name, static_cast<qint64>(info.st_size),
-                 static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
+void CGalleryModel::Follow(const QString& folder, std::unordered_map<QString, Entry>& found) {
+    m_folders.insert(folder);
+    m_watcher.addPath(folder);
+    ScanFolder(folder, found);
 }
 
-void CGalleryModel::ScanGroup(const QString& group) {
-    // Only the names are read for the files known already: a folder of many thousands is read
-    // again whenever a run adds to it. A known file that was written anew is found out when
-    // its thumbnail is made (see OnThumbnail).
-    const QString folder = m_imagesFolder + QLatin1Char('/') + group;
-    QSet<QString> listed;
-    std::unordered_map<QString, Entry> found;
-    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-    while (files.hasNext()) {
-        const QString path = files.next();
-        listed.insert(path);
-        if (m_entries.find(path) != m_entries.end()) {
-            continue;
-        }
-        if (std::optional<Entry> entry = ReadEntry(path, group, files.fileName())) {
-            found.emplace(path, std::move(*entry));
-        }
-    }
+void CGalleryModel::Unfollow(const QString& folder) {
+    m_folders.remove(folder);
+    m_watcher.removePath(folder);
+    // The folders inside a group's folder go with it.
+    const QString inside = folder + QLatin1Char('/');
     QStringList remove;
+    for (const QString& followed : m_folders) {
+        if (followed.startsWith(inside)) {
+            remove.push_back(followed);
+        }
+    }
+    for (const QString& followed : remove) {
+        Unfollow(followed);
+    }
+    remove.clear();
     for (const auto& [path, entry] : m_entries) {
-        if (entry.group == group && !listed.contains(path)) {
+        if (entry.folder == folder) {
             remove.push_back(path);
         }
     }
     for (const QString& path : remove) {
         Remove(path);
     }
+}
+
+std::optional<CGalleryModel::Entry> CGalleryModel::ReadEntry(const QString& path,
+                                                             const QString& group,
+                                                             const QString& folder,
+                                                             const QString& name) {
+    // A hidden file is a picture still being written, or none of the gallery's business.
+    if (name.startsWith(QLatin1Char('.'))) {
+        return std::nullopt;
+    }
+    // stat itself: a file's time as a date in the local zone costs more than the rest of the
+    // reading, and a large collection is read at every opening.
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return Entry{path,
+                 group,
+                 folder,
+                 name,
+                 static_cast<qint64>(info.st_size),
+                 static_cast<qint64>(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000};
+}
+
+void CGalleryModel::ScanFolder(const QString& folder, std::unordered_map<QString, Entry>& found) {
+    // Only the names are read for the files known already: a folder of many thousands is read
+    // again whenever a run adds to it. A known file that was written anew is found out when
+    // its thumbnail is made (see OnThumbnail).
+    const QString group = GroupOf(folder);
+    QSet<QString> listed;
+    QDirIterator files(folder, QDir::Files | QDir::NoDotAndDotDot);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        listed.insert(path);
+        if (m_entries.find(path) != m_entries.end() || found.find(path) != found.end()) {
+            continue;
+        }
+        if (std::optional<Entry> entry = ReadEntry(path, group, folder, files.fileName())) {
+            found.emplace(path, std::move(*entry));
+        }
+    }
+    QStringList remove;
+    for (const auto& [path, entry] : m_entries) {
+        if (entry.folder == folder && !listed.contains(path)) {
+            remove.push_back(path);
+        }
+    }
+    for (const QString& path : remove) {
+        Remove(path);
+    }
+    if (QFileInfo(folder).path() != m_imagesFolder) {
+        return;
+    }
+    // A group's folder: the folders inside it (an archive's pictures) are followed as well.
+    const QStringList inner = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList gone;
+    for (const QString& followed : m_folders) {
+        if (QFileInfo(followed).path() == folder &&
+            !inner.contains(QFileInfo(followed).fileName())) {
+            gone.push_back(followed);
+        }
+    }
+    for (const QString& followed : gone) {
+        Unfollow(followed);
+    }
+    for (const QString& name : inner) {
+        const QString innerFolder = folder + QLatin1Char('/') + name;
+        if (!m_folders.contains(innerFolder)) {
+            Follow(innerFolder, found);
+        }
+    }
+}
+
+void CGalleryModel::InsertFound(std::unordered_map<QString, Entry> found) {
+    // A folder read and then found gone in the same reading is not followed: its files are not
+    // shown.
+    std::erase_if(found,
+                  [this](const auto& item) { return !m_folders.contains(item.second.folder); });
     if (found.size() < BULK_INSERT) {
         for (auto& [path, entry] : found) {
             Insert(std::move(entry));
@@ -223,11 +301,12 @@ void CGalleryModel::Remove(const QString& path) {
 void CGalleryModel::NotePicture(const QString& path) {
     const QFileInfo info(path);
     const QString folder = QDir::cleanPath(info.absolutePath());
-    if (QFileInfo(folder).absolutePath() != m_imagesFolder) {
+    const QString group = GroupOf(folder);
+    if (group.isEmpty()) {
         return;
     }
-    if (m_watcher.directories().contains(folder)) {
-        // A group shown already: the one file is read at once.
+    if (m_folders.contains(folder)) {
+        // A folder followed already: the one file is read at once.
         const int before = Total();
         Restat(folder + QLatin1Char('/') + info.fileName());
         if (Total() != before) {
@@ -235,7 +314,13 @@ void CGalleryModel::NotePicture(const QString& path) {
         }
         return;
     }
-    m_groupsChanged = true;
+    // A new folder: its group's folder is read soon, or the images folder for a new group.
+    const QString groupFolder = m_imagesFolder + QLatin1Char('/') + group;
+    if (m_folders.contains(groupFolder)) {
+        m_changedFolders.insert(groupFolder);
+    } else {
+        m_groupsChanged = true;
+    }
     if (!m_scanTimer.isActive()) {
         m_scanTimer.start();
     }
@@ -243,7 +328,8 @@ void CGalleryModel::NotePicture(const QString& path) {
 
 void CGalleryModel::Restat(const QString& path) {
     const QFileInfo info(path);
-    std::optional<Entry> now = ReadEntry(path, info.dir().dirName(), info.fileName());
+    const QString folder = info.path();
+    std::optional<Entry> now = ReadEntry(path, GroupOf(folder), folder, info.fileName());
     const auto known = m_entries.find(path);
     if (known != m_entries.end() && now && known->second.size == now->size &&
         known->second.modified == now->modified) {
@@ -274,7 +360,7 @@ void CGalleryModel::OnFolderChanged(const QString& folder) {
     if (folder == m_imagesFolder) {
         m_groupsChanged = true;
     } else {
-        m_changedGroups.insert(QFileInfo(folder).fileName());
+        m_changedFolders.insert(folder);
     }
     // Not restarted by every change: a busy run still shows its pictures as they come.
     if (!m_scanTimer.isActive()) {

@@ -1,10 +1,12 @@
 #pragma once
 
-// Every picture under the images folder (images/<group>/<file>), newest first, as a list
-// model: the rows are the pictures of one group or of all, each with its name and size, and a
-// thumbnail that is asked of the thumbnail loader only when a view first shows the row. It
-// watches the folders and follows files that come, change and go; it counts the pictures of
-// each group. It never decodes pictures and never deletes files itself.
+// Every picture under the images folder (images/<group>/<file>, and one level down,
+// images/<group>/<archive>/<file>), newest first, as a list model: the rows are the pictures
+// of one group or of all, each with its name and size, and a thumbnail that is asked of the
+// thumbnail loader only when a view first shows the row. Hidden files (the pictures still being
+// written) and hidden folders are no part of it. It watches the folders and follows files and
+// folders that come, change and go; it counts the pictures of each group, those of its folders
+// included. It never decodes pictures and never deletes files itself.
 
 #include <QAbstractListModel>
 #include <QCache>
@@ -72,20 +74,32 @@ private:
     struct Entry {
         QString path;
         QString group;
+        QString folder;  // the folder it lies in: the group's, or one inside it
         QString name;
         qint64 size = 0;
         qint64 modified = 0;  // milliseconds since the epoch
     };
 
     static bool Newer(const Entry* a, const Entry* b);
-    // The file as it is now; none when it is gone or no plain file.
+    // The file as it is now; none when it is gone, no plain file or hidden.
     static std::optional<Entry> ReadEntry(const QString& path, const QString& group,
-                                          const QString& name);
+                                          const QString& folder, const QString& name);
+    // The group a folder belongs to, for the group's folder and the folders inside it; empty
+    // for any other.
+    QString GroupOf(const QString& folder) const;
     // Reads one file again: its row goes when the file went, and moves when it changed.
     void Restat(const QString& path);
     bool Shows(const Entry& entry) const { return m_group.isEmpty() || entry.group == m_group; }
-    void ScanGroups();
-    void ScanGroup(const QString& group);
+    // Reads the images folder again: the groups' folders that came are followed, those that
+    // went are not any more.
+    void ScanGroups(std::unordered_map<QString, Entry>& found);
+    // Reads a followed folder again, and for a group's folder the folders inside it that came
+    // or went: the files that went are dropped at once, the new ones gathered in `found`.
+    void ScanFolder(const QString& folder, std::unordered_map<QString, Entry>& found);
+    // Starts or stops following a folder, and reads it.
+    void Follow(const QString& folder, std::unordered_map<QString, Entry>& found);
+    void Unfollow(const QString& folder);
+    void InsertFound(std::unordered_map<QString, Entry> found);
     void Insert(Entry entry);
     void Remove(const QString& path);
     void OnFolderChanged(const QString& folder);
@@ -102,9 +116,11 @@ private:
     std::vector<const Entry*> m_rows;
 
     QFileSystemWatcher m_watcher;
+    // The folders followed: the groups' and those inside them.
+    QSet<QString> m_folders;
     // Folder changes come in bursts while a run writes: they are gathered for a moment.
     QTimer m_scanTimer;
-    QSet<QString> m_changedGroups;
+    QSet<QString> m_changedFolders;
     bool m_groupsChanged = false;
 
     // Thumbnails as drawn, the most recently used kept; the pictures asked for and not yet

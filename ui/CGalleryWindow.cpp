@@ -219,13 +219,13 @@ void CGalleryWindow::CopySelected() {
 }
 
 void CGalleryWindow::OpenFolder() {
+    const QString current = m_model.PathAt(m_view.currentIndex().row());
     QString folder = m_model.ImagesFolder();
-    const QModelIndex current = m_view.currentIndex();
-    const QString group = current.isValid()
-                              ? m_model.data(current, CGalleryModel::GroupRole).toString()
-                              : m_model.Group();
-    if (!group.isEmpty()) {
-        folder += QLatin1Char('/') + group;
+    if (!current.isEmpty()) {
+        // The picture's own: its group's, or the archive's inside it.
+        folder = QFileInfo(current).path();
+    } else if (!m_model.Group().isEmpty()) {
+        folder += QLatin1Char('/') + m_model.Group();
     }
     m_openUrl(QUrl::fromLocalFile(folder));
 }

@@ -4,7 +4,7 @@
 // with the newsgroups and their picture counts on the left to pick one group or all. Double
 // click or Enter opens a picture in a window of its own that steps through the gallery's order;
 // Delete moves the selected pictures to the desktop's trash, Copy puts the picture on the
-// clipboard and Open folder shows the group's folder in the desktop's file manager. It blocks
+// clipboard and Open folder shows the picture's folder in the desktop's file manager. It blocks
 // no other window. It fetches nothing and keeps no list of its own beyond its model's.
 
 #include <QBoxLayout>
@@ -48,7 +48,7 @@ public:
     void DeleteSelected();
     // Puts the current picture on the clipboard, with the selected pictures' file addresses.
     void CopySelected();
-    // Opens the folder of the current picture's group (or of the group shown, or the images
+    // Opens the current picture's folder (or the folder of the group shown, or the images
     // folder) in the desktop's file manager.
     void OpenFolder();
     // What opens a folder's address; the desktop's file manager unless replaced.

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <string>
 
+#include "ui/CKeyring.h"
+
 class CPasswordStore {
 public:
     static constexpr const char* SERVICE = "zarvo";
@@ -28,7 +30,12 @@ public:
 
     // Stores the password under the key: in the keyring when it takes it (an older copy in the
     // file is removed then), else in the file. An empty password is removed from both. `place`
-    // says where it went. False, with `error` set for the user, when it could not be stored.
+    // says where it went. Once it is stored, the keyring's entry under `previousKey` (the key
+    // before the user name or the server changed) goes, so that none is left behind. False,
+    // with `error` set for the user, when it could not be stored.
     static bool Save(const std::string& key, const std::string& password, Place& place,
-                     std::string& error);
+                     std::string& error, const std::string& previousKey = {});
+
+    // Asks `keyring` instead of the desktop's from now on; nullptr goes back to the desktop's.
+    static void UseKeyring(CKeyring* keyring);
 };

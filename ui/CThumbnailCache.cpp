@@ -9,7 +9,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryFile>
-#include <QUrl>
+#include <string_view>
 
 namespace {
 
@@ -50,7 +50,26 @@ int CThumbnailCache::Pixels(Size size) {
 }
 
 QByteArray CThumbnailCache::FileAddress(const QString& picturePath) {
-    return QUrl::fromLocalFile(QFileInfo(picturePath).absoluteFilePath()).toEncoded();
+    // The bytes of the name as the file system has them, escaped as the desktop's other programs
+    // escape a file's address: RFC 3986's unreserved characters, its sub-delimiters but ";",
+    // ":", "@" and "/" stay; every other byte becomes %XX, in capitals.
+    static constexpr std::string_view KEPT = "-._~!$&'()*+,=:@/";
+    static constexpr std::string_view HEX = "0123456789ABCDEF";
+    const QByteArray path = QFile::encodeName(QFileInfo(picturePath).absoluteFilePath());
+    QByteArray address = "file://";
+    address.reserve(address.size() + 3 * path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || KEPT.find(c) != std::string_view::npos) {
+            address += c;
+        } else {
+            address += '%';
+            address += HEX[byte >> 4];
+            address += HEX[byte & 0x0F];
+        }
+    }
+    return address;
 }
 
 QString CThumbnailCache::EntryPath(const QString& picturePath) const {

@@ -22,7 +22,8 @@ public:
     int Pixels() const { return Pixels(m_size); }
     // The folder the entries lie in.
     const QString& Folder() const { return m_folder; }
-    // The picture's absolute path as a "file://" address, percent-encoded: the cache's key.
+    // The picture's absolute path as a "file://" address, its bytes percent-encoded exactly as
+    // the desktop's other programs encode them: the cache's key.
     static QByteArray FileAddress(const QString& picturePath);
     // The entry's file for the picture: the address's MD5 in hex, then ".png".
     QString EntryPath(const QString& picturePath) const;

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "config/CNewsrc.h"
 #include "tests/support/TempDir.h"
 
@@ -37,6 +40,32 @@ TEST(NewsrcTest, RangesMergeAndSayWhatIsMissing) {
     for (const char* bad : {"1-", "-5", "a", "1,,2", "4294967296", " 1"}) {
         EXPECT_EQ(CArticleRanges::FromText(bad), std::nullopt) << bad;
     }
+}
+
+TEST(NewsrcTest, ALineInAnyOrderGivesTheSetOfItsSortedLine) {
+    // Every number but the multiples of 7, some as ranges that overlap the next, a reversed
+    // range that stands for nothing, and the highest number there is.
+    std::vector<std::string> items = {"9-3", "4294967295"};
+    CArticleRanges expected;
+    expected.Add(4294967295u);
+    for (std::uint32_t number = 1; number < 30000; ++number) {
+        if (number % 7 != 0) {
+            const bool pair = number % 5 == 0 && (number + 1) % 7 != 0;
+            items.push_back(std::to_string(number) +
+                            (pair ? "-" + std::to_string(number + 1) : ""));
+            expected.Add(number);
+        }
+    }
+    const auto line = [&items] {
+        std::string text;
+        for (const std::string& item : items) {
+            text += (text.empty() ? "" : ",") + item;
+        }
+        return text;
+    };
+    EXPECT_EQ(CArticleRanges::FromText(line()), expected);
+    std::shuffle(items.begin(), items.end(), std::mt19937(7));
+    EXPECT_EQ(CArticleRanges::FromText(line()), expected);
 }
 
 TEST(NewsrcTest, TheFileKeepsWhatOtherReadersWroteAndRoundTrips) {

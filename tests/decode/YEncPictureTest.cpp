@@ -88,6 +88,23 @@ TEST(PictureNameTest, PostedNamesAreMadeSafe) {
         {"a/", std::nullopt},
         {"x/..", std::nullopt},
         {"/", std::nullopt},
+        // Bytes that are no UTF-8 are read as Windows-1252; well-formed characters stay.
+        {"caf\xe9.jpg", "caf\xc3\xa9.jpg"},
+        {"caf\xc3\xa9.jpg", "caf\xc3\xa9.jpg"},
+        {"\xf0\x9f\x98\x80.png", "\xf0\x9f\x98\x80.png"},
+        {"\x93q\x94\x81.jpg", "\xe2\x80\x9cq\xe2\x80\x9d\xc2\x81.jpg"},
+        {"a\xe2\x82.jpg", "a\xc3\xa2\xe2\x80\x9a.jpg"},                    // cut short
+        {"x\xc0\xaf.jpg", "x\xc3\x80\xc2\xaf.jpg"},                        // an overlong "/"
+        {"\xed\xa0\x80.jpg", "\xc3\xad\xc2\xa0\xe2\x82\xac.jpg"},          // a surrogate
+        {"\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xe2\x82\xac\xe2\x82\xac"},  // past U+10FFFF
+        {std::string(300, '\xe9') + ".jpg",
+         [] {
+             std::string name;
+             for (int i = 0; i < 125; ++i) {
+                 name += "\xc3\xa9";
+             }
+             return name + ".jpg";
+         }()},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SafePictureName(c.posted), c.safe) << c.posted;

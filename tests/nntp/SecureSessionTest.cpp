@@ -223,6 +223,22 @@ TEST_F(SecureSessionTest, StartTlsRefusedOrFollowedByInjectedDataFails) {
     }
 }
 
+TEST_F(SecureSessionTest, AServerOnTls12CannotStartANewHandshake) {
+    // A new handshake would bring a certificate that is never checked: the client refuses it,
+    // and what follows goes over the first handshake's keys or not at all.
+    server.UseTls(ScriptedNntpServer::Tls::Implicit, certificate, true);
+    ScriptedReply date = ScriptedReply::Text("111 20240101000000\r\n");
+    date.renegotiateFirst = true;
+    server.On("DATE", date);
+    server.On("MODE READER", ScriptedReply::Text("200 ready\r\n"));
+    Session(Security::Tls).SetTrustedFingerprint(certificate.Fingerprint());
+    ASSERT_TRUE(session.Connect());
+    std::string reply;
+    session.DoCommand("DATE", &reply, true);
+    session.DoCommand("MODE READER", &reply, true);
+    EXPECT_EQ(server.Handshakes(), 1);
+}
+
 TEST_F(SecureSessionTest, CancelEndsABlockedTlsRead) {
     server.UseTls(ScriptedNntpServer::Tls::Implicit, certificate);
     server.On("DATE", ScriptedReply::Silence());

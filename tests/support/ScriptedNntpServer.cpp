@@ -73,6 +73,10 @@ public:
         SSL_set_bio(m_ssl, bio, bio);
         return SSL_accept(m_ssl) == 1;
     }
+    // Sends the request for a new handshake, which the client answers when it next reads.
+    bool Renegotiate() {
+        return m_ssl != nullptr && SSL_renegotiate(m_ssl) == 1 && SSL_do_handshake(m_ssl) == 1;
+    }
     // Bytes that TLS has decrypted already, which no poll of the socket would show.
     bool HasBuffered() const { return m_ssl != nullptr && SSL_pending(m_ssl) > 0; }
     ssize_t Read(char* buffer, std::size_t size) {
@@ -243,10 +247,14 @@ void ScriptedNntpServer::Serve() {
     }
 }
 
-void ScriptedNntpServer::UseTls(Tls mode, const TestCertificate& certificate) {
+void ScriptedNntpServer::UseTls(Tls mode, const TestCertificate& certificate, bool tls12Only) {
     std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
     SSL_CTX_use_certificate(context.get(), certificate.Certificate());
     SSL_CTX_use_PrivateKey(context.get(), certificate.Key());
+    if (tls12Only) {
+        SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
+    }
+    SSL_CTX_set_client_hello_cb(context.get(), &ScriptedNntpServer::CountHandshake, this);
     std::lock_guard lock(m_mutex);
     m_tls = mode;
     m_tlsContext = std::move(context);
@@ -315,7 +323,15 @@ void ScriptedNntpServer::ServeConnection(int fd, int connection) {
     }
 }
 
+int ScriptedNntpServer::CountHandshake(SSL* /*ssl*/, int* /*alert*/, void* server) {
+    ++static_cast<ScriptedNntpServer*>(server)->m_handshakes;
+    return SSL_CLIENT_HELLO_SUCCESS;
+}
+
 bool ScriptedNntpServer::Send(Link& link, const ScriptedReply& reply) {
+    if (reply.renegotiateFirst && !link.Renegotiate()) {
+        return false;
+    }
     bool first = true;
     for (const std::string& chunk : reply.chunks) {
         if (!first && reply.pause.count() > 0 && !Sleep(reply.pause)) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
 
 namespace test {
 
@@ -28,6 +29,7 @@ struct ScriptedReply {
     std::vector<std::string> chunks;     // written one write each, in order
     std::chrono::milliseconds pause{0};  // before every chunk but the first
     bool closeAfter = false;             // cut the connection after the last chunk
+    bool renegotiateFirst = false;       // over TLS 1.2, ask for a new handshake before it
 
     static ScriptedReply Text(std::string text);
     // The text cut at the given offsets, each piece its own write.
@@ -72,8 +74,9 @@ public:
     // The reply to this exact command line, taking precedence over the handler.
     void On(const std::string& command, ScriptedReply reply);
     // Serves later connections over TLS with the certificate (which must outlive the server).
-    // With StartTls, "STARTTLS" is answered "382 go ahead" unless scripted otherwise.
-    void UseTls(Tls mode, const TestCertificate& certificate);
+    // With StartTls, "STARTTLS" is answered "382 go ahead" unless scripted otherwise; with
+    // `tls12Only` no later version is offered.
+    void UseTls(Tls mode, const TestCertificate& certificate, bool tls12Only = false);
 
     // Every command line received so far, over all connections, without CR LF.
     std::vector<std::string> Commands() const;
@@ -83,6 +86,8 @@ public:
     // Those of one connection, counted from 0 in the order they were accepted.
     std::vector<std::string> CommandsOf(int connection) const;
     int Connections() const;
+    // The TLS handshakes that clients began so far (their ClientHellos), over all connections.
+    int Handshakes() const { return m_handshakes; }
     // Waits until at least `count` commands have arrived; false after the time-out.
     bool WaitForCommands(std::size_t count,
                          std::chrono::milliseconds timeout = std::chrono::seconds{10}) const;
@@ -94,6 +99,7 @@ private:
     void ServeConnection(int fd, int connection);
     bool Send(Link& link, const ScriptedReply& reply);
     bool Sleep(std::chrono::milliseconds pause);
+    static int CountHandshake(SSL* ssl, int* alert, void* server);
 
     int m_listenFd = -1;
     int m_port = 0;
@@ -107,6 +113,7 @@ private:
     std::map<std::string, ScriptedReply> m_scripts;
     Tls m_tls = Tls::None;
     std::shared_ptr<SSL_CTX> m_tlsContext;
+    std::atomic<int> m_handshakes{0};
     std::vector<std::string> m_commands;
     std::vector<std::vector<std::string>> m_commandsByConnection;
     int m_connections = 0;

@@ -28,6 +28,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/CConfigDlg.h"
 #include "ui/CDialogUnits.h"
+#include "ui/CPasswordStore.h"
 
 namespace {
 
@@ -602,6 +603,64 @@ TEST_F(ConfigDlgTest, WithoutAKeyringThePasswordIsKeptInAPrivateFileAndComesBack
     EXPECT_EQ(dialog->PasswordField().text(), "");
     ASSERT_EQ(boxes.Texts().size(), 2u);
     EXPECT_THAT(boxes.Texts().back(), HasSubstr("can be read or changed by other users"));
+}
+
+// A keyring of the test's own in place of the desktop's, for as long as it lives.
+class CFakeKeyring : public CKeyring {
+public:
+    CFakeKeyring() { CPasswordStore::UseKeyring(this); }
+    ~CFakeKeyring() override { CPasswordStore::UseKeyring(nullptr); }
+    CFakeKeyring(const CFakeKeyring&) = delete;
+    CFakeKeyring& operator=(const CFakeKeyring&) = delete;
+
+    bool Usable() override { return true; }
+    bool Read(const std::string& key, std::string& password) override {
+        const auto entry = entries.find(key);
+        password = entry != entries.end() ? entry->second : std::string();
+        return entry != entries.end();
+    }
+    bool Write(const std::string& key, const std::string& password) override {
+        entries[key] = password;
+        return true;
+    }
+    void Remove(const std::string& key) override { entries.erase(key); }
+
+    std::map<std::string, std::string> entries;
+};
+
+TEST_F(ConfigDlgTest, DoneKeepsTheKeyringsPasswordUnderTheUserAndServerOnlyAsTheyAreNow) {
+    using Entries = std::map<std::string, std::string>;
+    const struct {
+        const char* what;
+        const char* server;
+        const char* port;
+        const char* user;
+        const char* password;
+        Entries after;  // beside another server's entry, which stays
+    } cases[] = {
+        {"nothing", "news.example", "", "alice", "pw", {{"alice@news.example:119", "pw"}}},
+        {"the user", "news.example", "", "bob", "pw", {{"bob@news.example:119", "pw"}}},
+        {"the server", "other.example", "", "alice", "pw", {{"alice@other.example:119", "pw"}}},
+        {"the port", "news.example", "1119", "alice", "new", {{"alice@news.example:1119", "new"}}},
+        {"the user, no password", "news.example", "", "bob", "", {}},
+    };
+    for (const auto& c : cases) {
+        test::WriteFile("zarvo.cfg", "news.example\na\n" + SEP + "\n");
+        test::WriteFile(SETTINGS_FILE_NAME, "user=alice\n");
+        CFakeKeyring keyring;
+        keyring.entries = {{"alice@news.example:119", "pw"}, {"carol@elsewhere:563", "hers"}};
+        const auto dialog = Open();
+        EXPECT_EQ(dialog->PasswordField().text(), "pw") << c.what;
+        dialog->NewsServerField().setText(c.server);
+        dialog->PortField().setText(c.port);
+        dialog->UserNameField().setText(c.user);
+        dialog->PasswordField().setText(c.password);
+        dialog->OnDone();
+        Entries expected = c.after;
+        expected.emplace("carol@elsewhere:563", "hers");
+        EXPECT_EQ(keyring.entries, expected) << c.what;
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
 TEST_F(ConfigDlgTest, FetchNewsgroupsOverTlsAsksBeforeTrustingACertificateThatDoesNotVerify) {

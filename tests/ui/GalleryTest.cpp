@@ -1,7 +1,8 @@
 // The gallery: the thumbnail cache's entries (their names, keys, permissions and staleness),
 // the loader that fills it off the window's thread, the model over the images folder (groups,
-// order, odd names, files that come and go, files that are no pictures), and the window's
-// viewer, clipboard, folder and Delete, which the run's list follows.
+// the folders inside them, order, odd names, hidden files, files and folders that come and go,
+// files that are no pictures), and the window's viewer, clipboard, folder and Delete, which the
+// run's list follows.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -67,6 +68,7 @@ protected:
 };
 
 TEST_F(GalleryTest, CacheEntriesAreNamedByTheMd5OfTheFileAddress) {
+    // Each address as the desktop's own file-name library writes it for the path.
     const struct {
         const char* path;
         const char* address;
@@ -75,6 +77,12 @@ TEST_F(GalleryTest, CacheEntriesAreNamedByTheMd5OfTheFileAddress) {
         {"/tmp/a b.jpg", "file:///tmp/a%20b.jpg"},
         {"/tmp/100% #1?.jpg", "file:///tmp/100%25%20%231%3F.jpg"},
         {"/tmp/\xc3\xbc.png", "file:///tmp/%C3%BC.png"},
+        {"/tmp/[x];y.jpg", "file:///tmp/%5Bx%5D%3By.jpg"},
+        {"/tmp/q\"'<&>.png", "file:///tmp/q%22'%3C&%3E.png"},
+        {"/tmp/new\nline\x7f.png", "file:///tmp/new%0Aline%7F.png"},
+        {"/tmp/back\\sl*?.bmp", "file:///tmp/back%5Csl*%3F.bmp"},
+        {"/tmp/~u/(1)+,=@$!:.png", "file:///tmp/~u/(1)+,=@$!:.png"},
+        {"/tmp/^`{|}.png", "file:///tmp/%5E%60%7B%7C%7D.png"},
     };
     const CThumbnailCache normal;
     const CThumbnailCache large(CThumbnailCache::Size::Large);
@@ -163,9 +171,9 @@ TEST_F(GalleryTest, LoaderDecodesOnceAndReadsTheCacheAfterwardsUntilAPictureChan
 
 TEST_F(GalleryTest, ModelCountsGroupsAndListsNewestFirstWhateverTheNames) {
     const std::time_t now = std::time(nullptr);
-    const char* const names[] = {"a b.jpg",       "\xc3\xbc\xe6\x97\xa5.png",
-                                 "#1 100%.jpg",   "q\"'<&>.png",
-                                 ".hidden.png",   "new\nline.png",
+    // One lies in a folder inside the group, as an archive's pictures do.
+    const char* const names[] = {"a b.jpg",       "\xc3\xbc\xe6\x97\xa5.png", "#1 100%.jpg",
+                                 "q\"'<&>.png",   "set 1/inside.png",         "new\nline.png",
                                  "back\\sl*?.bmp"};
     std::vector<std::string> newestFirst;
     for (std::size_t i = 0; i < std::size(names); ++i) {
@@ -174,6 +182,12 @@ TEST_F(GalleryTest, ModelCountsGroupsAndListsNewestFirstWhateverTheNames) {
     }
     SavePicture(Picture("alt.plain", "old.jpg"), QSize(8, 8), now - 1000);
     fs::create_directories(folder.Path() / "images" / "alt.empty");
+    // Hidden: a picture still being written, and whatever else hides.
+    test::WriteFile(Picture("alt.odd", ".zarvo-12-3.part"), "half a picture");
+    for (const char* hidden : {".hidden.png", ".thumbs/a.png"}) {
+        SavePicture(Picture("alt.odd", hidden), QSize(8, 8), now);
+    }
+    SavePicture(folder.Path() / "images" / ".hidden" / "a.png", QSize(8, 8), now);
 
     CThumbnailLoader loader{CThumbnailCache()};
     CGalleryModel model(Images(), loader);
@@ -251,6 +265,20 @@ TEST_F(GalleryTest, ModelFollowsFilesThatComeAndGoAndTilesWhatIsNoPicture) {
     const QString first = QString::fromStdString(Picture("alt.test", "first.png").string());
     EXPECT_TRUE(test::WaitUntil([&] { return model.RowOf(told) == 0 && model.RowOf(first) < 0; }));
     EXPECT_EQ(model.Total(), 3);
+
+    // A folder inside a group (an archive's pictures) that comes meanwhile is followed too,
+    // without the pictures still being written, and goes with what it holds.
+    SavePicture(Picture("alt.test", "set/a.png"), QSize(8, 8));
+    EXPECT_TRUE(test::WaitUntil([&] { return model.Total() == 4; }));
+    SavePicture(Picture("alt.test", "set/b.png"), QSize(8, 8));
+    test::WriteFile(Picture("alt.test", "set/.zarvo-1-1.part"), "half a picture");
+    EXPECT_TRUE(test::WaitUntil([&] { return model.Total() == 5; }));
+    test::RunEventsFor(std::chrono::milliseconds{300});
+    EXPECT_EQ(model.Groups(),
+              (std::vector<std::pair<QString, int>>{{"alt.new", 1}, {"alt.test", 4}}));
+    fs::remove_all(folder.Path() / "images" / "alt.test" / "set");
+    EXPECT_TRUE(test::WaitUntil([&] { return model.Total() == 3; }));
+
     fs::remove_all(folder.Path() / "images" / "alt.new");
     EXPECT_TRUE(test::WaitUntil([&] { return model.Groups().size() == 1; }));
 }
@@ -275,7 +303,7 @@ TEST_F(GalleryTest, OnlyTheRowsOnScreenAskForThumbnails) {
 
 TEST_F(GalleryTest, CtrlGOpensTheGalleryAndItsViewerStepsThroughItsOrder) {
     CZarvoDlg dialog;
-    SavePicture(Picture("alt.test", "one.png"), QSize(900, 700), std::time(nullptr) - 20);
+    SavePicture(Picture("alt.test", "set/one.png"), QSize(900, 700), std::time(nullptr) - 20);
     SavePicture(Picture("alt.test", "two.png"), QSize(30, 20), std::time(nullptr) - 10);
     QTest::keyClick(&dialog, Qt::Key_G, Qt::ControlModifier);
     CGalleryWindow* gallery = dialog.Gallery();
@@ -301,13 +329,13 @@ TEST_F(GalleryTest, CtrlGOpensTheGalleryAndItsViewerStepsThroughItsOrder) {
     QTest::keyClick(viewer, Qt::Key_1);
     EXPECT_EQ(viewer->PictureLabel().pixmap().size(), QSize(900, 700));
 
-    // Copy: the picture and its address; Open folder: the group's folder.
+    // Copy: the picture and its address; Open folder: the picture's folder.
     view.selectionModel()->select(view.currentIndex(), QItemSelectionModel::Select);
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     const QMimeData* copied = QApplication::clipboard()->mimeData();
     ASSERT_NE(copied, nullptr);
     EXPECT_EQ(copied->urls().value(0).toLocalFile().toStdString(),
-              Picture("alt.test", "one.png").string());
+              Picture("alt.test", "set/one.png").string());
     EXPECT_EQ(qvariant_cast<QImage>(copied->imageData()).size(), QSize(900, 700));
     QUrl opened;
     gallery->SetUrlOpener([&opened](const QUrl& url) {
@@ -315,7 +343,8 @@ TEST_F(GalleryTest, CtrlGOpensTheGalleryAndItsViewerStepsThroughItsOrder) {
         return true;
     });
     gallery->OpenFolder();
-    EXPECT_EQ(opened.toLocalFile().toStdString(), (folder.Path() / "images" / "alt.test").string());
+    EXPECT_EQ(opened.toLocalFile().toStdString(),
+              (folder.Path() / "images" / "alt.test" / "set").string());
 
     QTest::keyClick(viewer, Qt::Key_Escape);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
