@@ -140,7 +140,10 @@ BatchEnd FetchBatch(CFetchRun& run, const std::string& group,
             end = run.StopRequested() ? BatchEnd::Stopped : BatchEnd::Lost;
             break;
         }
-        handle(queue.At(index), std::move(message));
+        if (!handle(queue.At(index), std::move(message))) {
+            end = BatchEnd::Ended;
+            break;
+        }
     }
     queue.Close();
     for (CBatchWorker& worker : workers) {

@@ -16,12 +16,17 @@
 #include "fetch/CFetchRun.h"
 #include "nntp/CNewsMessage.h"
 
-enum class BatchEnd { Done, Stopped, Lost };
+enum class BatchEnd {
+    Done,
+    Stopped,
+    Lost,
+    Ended,  // the handler ended it
+};
 
 // Called for every article of the batch in order: its item, and its message (none for an
-// article passed over, refused or missing).
+// article passed over, refused or missing). False ends the batch.
 using ArticleHandler =
-    std::function<void(const CArticleQueue::Item& item, std::unique_ptr<CNewsMessage> message)>;
+    std::function<bool(const CArticleQueue::Item& item, std::unique_ptr<CNewsMessage> message)>;
 
 // Connects a session for an extra connection: true when the server serves it.
 bool ConnectForUse(CNewsServer& session);

@@ -19,6 +19,8 @@
 
 #include "nntp/CNewsMessage.h"
 
+struct CPostTarget;
+
 class CArticleQueue {
 public:
     struct Item {
@@ -29,7 +31,13 @@ public:
         // The header fields the overview gave; with none the connection reads the header.
         std::string subject;
         std::string from;
+        std::string messageId;
         bool overview = false;
+        // One of the numbers the run visits (counted in the group's progress), not a part of a
+        // post fetched from before them.
+        bool visited = true;
+        // The post the article belongs to, when the overview told.
+        std::shared_ptr<const CPostTarget> target;
     };
 
     CArticleQueue(std::vector<Item> items, std::size_t window);

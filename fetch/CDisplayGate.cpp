@@ -87,3 +87,10 @@ void CDisplayGate::SetRunning(bool running) {
         m_display->SetRunning(running);
     }
 }
+
+void CDisplayGate::RunFinished(const CRunTotals& totals) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->RunFinished(totals);
+    }
+}

@@ -31,6 +31,7 @@ public:
     void OnNext() override;
     void SetStatusText(const std::string& text) override;
     void SetRunning(bool running) override;
+    void RunFinished(const CRunTotals& totals) override;
 
 private:
     std::mutex m_mutex;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fetch/CRunTotals.h"
+
 class CFetchDisplay {
 public:
     virtual ~CFetchDisplay() = default;
@@ -36,4 +38,6 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     // A run has begun (true) or ended (false): Start is for an idle worker, Stop for a run.
     virtual void SetRunning(bool running) = 0;
+    // A run has ended with these totals, just before SetRunning(false). Nothing by default.
+    virtual void RunFinished(const CRunTotals&) {}
 };

@@ -11,16 +11,24 @@
 
 #include "config/CNewsrc.h"
 #include "config/ServerSettings.h"
+#include "decode/CContentIndex.h"
 #include "decode/CPartAssembler.h"
+#include "decode/CPictureCollector.h"
 #include "fetch/CRunStatus.h"
 #include "fetch/ThreadArg.h"
+
+struct CPostTarget;
 
 struct CFetchRun {
     CFetchRun(ThreadArg& arg_, CRunStatus& status_);
 
-    // Writes the record of processed articles, when it could be read at the start of the run;
-    // a failure goes to the log.
+    // Writes the record of processed articles, when it could be read at the start of the run,
+    // and what the collection's index learnt; a failure goes to the log.
     void SaveRecord();
+    // Reads the collection's index (made anew from the picture folders when it is missing or
+    // damaged, which the status line shows) and sets the collector up with the settings. False,
+    // with `error` for the user, when the index can neither be read nor made.
+    bool OpenCollection(std::string& error);
 
     bool StopRequested() const { return arg.stop.IsSet(); }
 
@@ -44,6 +52,10 @@ struct CFetchRun {
     };
     std::vector<Extra> extras;
     CPartAssembler assembler;
+    CContentIndex index;
+    std::unique_ptr<CPictureCollector> collector;
+    // The post of the article being extracted, for the picture the assembler finishes with it.
+    const CPostTarget* target = nullptr;
     CNewsrc record;
     std::string recordPath;
     bool recordUsable = false;

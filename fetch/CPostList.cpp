@@ -87,6 +87,7 @@ CPostList::Placed CPostList::Place(const COverviewEntry& entry, CPost* post) {
         post->key = placed.key;
         post->name = subject.name;
         post->poster = entry.from;
+        post->subject = entry.subject;
         post->parts = placed.single ? 1 : subject.parts;
         post->file = subject.file;
         post->files = subject.files;
@@ -99,7 +100,8 @@ CPostList::Placed CPostList::Place(const COverviewEntry& entry, CPost* post) {
 void CPostList::Add(const COverviewEntry& entry) {
     Held fresh;
     const Placed placed = Place(entry, &fresh.post);
-    CPost::Part part{placed.part, entry.number, entry.bytes, entry.messageId};
+    CPost::Part part{placed.part,     entry.number,  entry.bytes,
+                     entry.messageId, entry.subject, entry.lines};
     if (!placed.single) {
         KeyPosts& group = m_keys[placed.key];
         std::uint32_t& having = group.having[placed.part];

@@ -22,6 +22,8 @@ struct CPost {
         std::uint32_t article = 0;  // the article number in the group
         std::uint64_t bytes = 0;    // the article's size, as the overview gives it
         std::string messageId;
+        std::string subject;                 // as the overview gives it, with this part's number
+        std::optional<std::uint32_t> lines;  // the body's lines, when the overview tells
     };
 
     // Poster, subject (with a placeholder for the part number) and part count (0 for the part 0
@@ -30,6 +32,7 @@ struct CPost {
     std::string key;
     std::string name;         // from the subject; empty when it tells none
     std::string poster;       // the From field
+    std::string subject;      // the Subject field of the entry that started the post
     std::string date;         // the Date field of its first listed part
     std::uint32_t parts = 1;  // how many parts the post has; 1 for a single article
     std::uint32_t file = 0;   // the set marker, when the subject has one

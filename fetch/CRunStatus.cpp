@@ -50,8 +50,8 @@ void CRunStatus::Reconnecting(const std::string& host, std::chrono::seconds dela
 
 void CRunStatus::Article(const std::string& group, std::uint64_t position, std::uint64_t count,
                          std::uint64_t bytes) {
-    ++m_articles;
-    m_bytes += bytes;
+    ++m_totals.articles;
+    m_totals.bytes += bytes;
     const Clock::time_point now = Clock::now();
     // The last article of a group is always shown, so that a group never seems unfinished.
     if (now - m_lastProgress < PROGRESS_INTERVAL && position != count) {
@@ -60,15 +60,37 @@ void CRunStatus::Article(const std::string& group, std::uint64_t position, std::
     m_lastProgress = now;
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     Show(group + ": article " + std::to_string(position) + " of " + std::to_string(count) + ", " +
-         Count(m_pictures, "picture", "pictures") + ", " +
-         Megabytes(seconds > 0 ? static_cast<double>(m_bytes) / seconds : 0.0, "MB/s"));
+         Count(m_totals.pictures, "picture", "pictures") + ", " +
+         Megabytes(seconds > 0 ? static_cast<double>(m_totals.bytes) / seconds : 0.0, "MB/s"));
+}
+
+void CRunStatus::PassedOver(const PassCounts& counts) {
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        m_totals.passedOver[i] += counts[i];
+    }
 }
 
 std::string CRunStatus::Totals() const {
-    return Count(m_groups, "group", "groups") + ", " + Count(m_articles, "article", "articles") +
-           ", " + Count(m_pictures, "picture", "pictures") + ", " +
-           Megabytes(static_cast<double>(m_bytes), "MB") + " in " +
-           Duration(Clock::now() - m_start);
+    std::string text = Count(m_totals.groups, "group", "groups") + ", " +
+                       Count(m_totals.articles, "article", "articles") + ", " +
+                       Count(m_totals.pictures, "picture", "pictures");
+    if (m_totals.recognised > 0) {
+        text += " (" + std::to_string(m_totals.recognised) + " more already collected)";
+    }
+    if (m_totals.notPictures > 0) {
+        text += ", " + Count(m_totals.notPictures, "file", "files") + " not pictures";
+    }
+    text += ", " + Megabytes(static_cast<double>(m_totals.bytes), "MB") + " in " +
+            Duration(Clock::now() - m_start);
+    const std::string passed = DescribePassedOver(m_totals.passedOver);
+    if (!passed.empty()) {
+        text += "; " + passed;
+    }
+    if (m_totals.unwritten > 0) {
+        text += "; " + Count(m_totals.unwritten, "article", "articles") +
+                " could not be written and will be fetched again";
+    }
+    return text;
 }
 
 void CRunStatus::Finish(Outcome outcome, const std::string& failure) {
@@ -80,4 +102,6 @@ void CRunStatus::Finish(Outcome outcome, const std::string& failure) {
         ending.pop_back();
     }
     Show(ending + ": " + Totals());
+    m_totals.elapsed = Clock::now() - m_start;
+    m_display.RunFinished(m_totals);
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fetch/CFetchDisplay.h"
+#include "fetch/CRunTotals.h"
 
 class CRunStatus {
 public:
@@ -33,21 +34,25 @@ public:
     // `bytes` came for it from the server.
     void Article(const std::string& group, std::uint64_t position, std::uint64_t count,
                  std::uint64_t bytes);
-    void Picture() { ++m_pictures; }
-    void GroupDone() { ++m_groups; }
+    void Picture() { ++m_totals.pictures; }
+    void GroupDone() { ++m_totals.groups; }
+    void Recognised(std::uint64_t count) { m_totals.recognised += count; }
+    void NotPictures(std::uint64_t count) { m_totals.notPictures += count; }
+    void Unwritten() { ++m_totals.unwritten; }
+    // A group's posts passed over, by reason.
+    void PassedOver(const PassCounts& counts);
 
-    // The last text: "Done", "Stopped" or `failure`, with the run's totals and time.
+    // The last text: "Done", "Stopped" or `failure`, with the run's totals and time; the window
+    // is then told the totals.
     void Finish(Outcome outcome, const std::string& failure = {});
 
     // The totals so far, for the last text and for tests.
     std::string Totals() const;
+    const CRunTotals& Figures() const { return m_totals; }
 
 private:
     CFetchDisplay& m_display;
     std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastProgress;
-    std::uint64_t m_groups = 0;
-    std::uint64_t m_articles = 0;
-    std::uint64_t m_pictures = 0;
-    std::uint64_t m_bytes = 0;
+    CRunTotals m_totals;
 };

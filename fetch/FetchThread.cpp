@@ -17,6 +17,7 @@
 #include "fetch/GroupFetch.h"
 #include "fetch/Reconnect.h"
 #include "fetch/RunSessions.h"
+#include "platform/ProgramFolder.h"
 
 namespace {
 
@@ -97,6 +98,11 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     if (!ConfigureSessions(run, newsServer)) {
         return;
     }
+    std::string error;
+    if (!run.OpenCollection(error)) {
+        EndEarly(arg, status, error);
+        return;
+    }
     const std::string& host = arg.server.GetHost();
     const std::int64_t groupCount = static_cast<std::int64_t>(newsGroups.size());
     arg.dlg.SetProgress(IDC_OVERALL_PROGRESS, 0, groupCount, 1, 0);
@@ -167,6 +173,15 @@ void Run(ThreadArg& arg, CRunStatus& status) {
             arg.dlg.SetEditText(IDC_GROUP_NAME, name);
             end = FetchGroupArticles(run, name, *group, tries, why);
             group.reset();
+        }
+        if (end == GroupEnd::DiskFull) {
+            outcome = CRunStatus::Outcome::Failed;
+            failure = "The disk is full: pictures could not be written into " +
+                      platform::GetProgramFolder().value_or("") +
+                      "images. Free some space and press Start again; what could not be written "
+                      "is fetched again then.";
+            arg.dlg.ShowErrorBox(failure);
+            break;
         }
         if (end == GroupEnd::Lost) {
             // The counters keep showing how far the run got.

@@ -8,8 +8,8 @@
 
 #include "fetch/ArticlePicture.h"
 #include "fetch/BatchFetch.h"
+#include "fetch/CGroupPlan.h"
 #include "fetch/ControlIds.h"
-#include "fetch/GroupConnection.h"
 #include "fetch/Reconnect.h"
 #include "fetch/VisitPlan.h"
 #include "platform/Console.h"
@@ -18,6 +18,9 @@ namespace {
 
 // The articles one overview covers, and one queue holds.
 constexpr std::uint32_t BATCH = 1000;
+// How far before the first article visited the overview is read for earlier parts of the posts
+// that the visited articles continue.
+constexpr std::uint32_t LOOK_BACK = 2000;
 // How often the record is written while a group goes on, in articles.
 constexpr std::uint64_t RECORD_EVERY = 300;
 
@@ -25,63 +28,15 @@ std::string Counter(std::uint64_t done, std::uint64_t total) {
     return std::to_string(done) + " / " + std::to_string(total);
 }
 
-// The batch's articles: with an overview, those that can hold a picture are fetched with BODY
-// alone and the rest passed over; without one, every article is fetched with HEAD and BODY.
-// Where an overview is expected and requests may be in flight, the first articles' BODY
-// requests follow the overview's at once, sparing the round trip they would wait for it;
-// `sentAhead` says how many, and the worker's own connection reads their replies.
-std::vector<CArticleQueue::Item> MakeItems(CFetchRun& run,
-                                           const std::vector<std::uint32_t>& numbers,
-                                           std::size_t& sentAhead) {
-    CNewsServer& server = run.arg.server;
-    sentAhead = 0;
-    std::vector<CArticleQueue::Item> items(numbers.size());
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        items[i].number = numbers[i];
+// GROUP's article count (RFC 3977, 6.1.1.2), when the server gave a readable one.
+std::optional<std::uint64_t> ArticleCount(const CNewsGroup& group) {
+    std::uint64_t count = 0;
+    const char* const end = group.info.data() + group.info.size();
+    const auto [parsedTo, error] = std::from_chars(group.info.data(), end, count);
+    if (group.info.empty() || error != std::errc() || parsedTo != end) {
+        return std::nullopt;
     }
-    if (numbers.empty() || !run.overview) {
-        return items;
-    }
-    const bool ahead = run.settings.pipelineDepth != 1 && server.ExpectsOverview();
-    std::vector<COverviewEntry> entries;
-    bool given = false;
-    if (server.AskOverview(numbers.front(), numbers.back())) {
-        const auto count = static_cast<std::size_t>(
-            ahead ? InitialRequestsInFlight(run.settings.pipelineDepth) : 0);
-        while (sentAhead < std::min(count, numbers.size()) &&
-               server.SendCommand("BODY " + std::to_string(numbers[sentAhead]))) {
-            ++sentAhead;
-        }
-        given = server.ReadOverview(entries);
-    }
-    if (!given) {
-        // Whatever was asked ahead is answered still: read and dropped, and asked again with
-        // the header.
-        std::string status;
-        std::string body;
-        for (std::size_t i = 0; i < sentAhead && !server.ConnectionLost(); ++i) {
-            server.ReadReply(&status, &body, true);
-        }
-        sentAhead = 0;
-        run.overview = server.ConnectionLost();
-        return items;
-    }
-    std::size_t next = 0;
-    for (CArticleQueue::Item& item : items) {
-        while (next < entries.size() && entries[next].number < item.number) {
-            ++next;
-        }
-        item.overview = true;
-        // An article the overview does not know is gone; one of fewer than two lines of body
-        // cannot hold a picture.
-        item.fetch = next < entries.size() && entries[next].number == item.number &&
-                     entries[next].lines >= 2;
-        if (item.fetch) {
-            item.subject = std::move(entries[next].subject);
-            item.from = std::move(entries[next].from);
-        }
-    }
-    return items;
+    return count;
 }
 
 // Hands a picture the run made to the window and counts it.
@@ -96,105 +51,247 @@ void ShowPicture(CFetchRun& run, const std::string& picture) {
     }
 }
 
+std::vector<CArticleQueue::Item> ItemsOf(std::vector<CPlannedArticle> work) {
+    std::vector<CArticleQueue::Item> items(work.size());
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        CArticleQueue::Item& item = items[i];
+        item.number = work[i].number;
+        item.fetch = work[i].fetch;
+        item.overview = true;
+        item.visited = work[i].visited;
+        item.subject = std::move(work[i].subject);
+        item.from = std::move(work[i].from);
+        item.messageId = std::move(work[i].messageId);
+        item.target = std::move(work[i].target);
+    }
+    return items;
+}
+
+// One group's articles, batch by batch, and what became of them.
+class CGroupFetch {
+public:
+    CGroupFetch(CFetchRun& run, const std::string& name, const CNewsGroup& group, int& tries,
+                std::string& why)
+        : m_run(run),
+          m_name(name),
+          m_first(std::max<std::uint32_t>(static_cast<std::uint32_t>(group.first), 1)),
+          m_last(static_cast<std::uint32_t>(group.last)),
+          m_tries(tries),
+          m_why(why),
+          m_done(run.record.Group(name)),
+          m_visit(PlanVisit(m_done, {run.settings.onlyNewArticles, run.settings.firstRunNewest},
+                            static_cast<std::uint32_t>(group.first), m_last, ArticleCount(group))),
+          m_posts(CCollectPolicy::FromSettings(run.settings),
+                  m_visit.renumbered ? CArticleRanges() : m_done, m_last) {}
+
+    GroupEnd Fetch();
+
+private:
+    // True to go on with the batch.
+    bool Handle(const CArticleQueue::Item& item, std::unique_ptr<CNewsMessage> message);
+    // Fetches the articles of one batch of numbers (`numbers` empty: what the posts still hold).
+    void FetchNumbers(const std::vector<std::uint32_t>& numbers, bool firstOfRange, bool final);
+    bool EnsureConnection();
+    // The overview of first..last, or nothing (the server gives none, or the connection was lost).
+    std::optional<std::vector<COverviewEntry>> Overview(std::uint32_t first, std::uint32_t last);
+    void RunBatch(std::vector<CArticleQueue::Item> items);
+
+    CFetchRun& m_run;
+    const std::string& m_name;
+    const std::uint32_t m_first;
+    const std::uint32_t m_last;
+    int& m_tries;
+    std::string& m_why;
+    CArticleRanges& m_done;
+    const CVisitPlan m_visit;
+    CGroupPlan m_posts;
+    std::uint64_t m_position = 0;
+    GroupEnd m_end = GroupEnd::Done;
+    bool m_diskFull = false;
+};
+
+bool CGroupFetch::Handle(const CArticleQueue::Item& item, std::unique_ptr<CNewsMessage> message) {
+    ThreadArg& arg = m_run.arg;
+    if (item.visited) {
+        ++m_position;
+        arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
+        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(m_position, m_visit.count));
+    }
+    const CPostTarget* target = item.target.get();
+    bool processed = true;
+    std::optional<std::string> firstBytes;
+    if (message != nullptr) {
+        try {
+            m_run.target = target;
+            CArticleOutcome outcome =
+                ExtractArticle(m_run.assembler, *m_run.collector, m_name, *message, target);
+            m_run.target = nullptr;
+            for (const std::string& picture : outcome.collected.pictures) {
+                ShowPicture(m_run, picture);
+            }
+            m_run.status.Recognised(outcome.collected.recognised);
+            m_run.status.NotPictures(outcome.collected.dropped);
+            firstBytes = std::move(outcome.firstBytes);
+            if (outcome.collected.failed) {
+                // Nothing of it is lost: the next run fetches it again.
+                processed = false;
+                m_run.status.Unwritten();
+                m_diskFull = m_diskFull || outcome.collected.diskFull;
+            }
+        } catch (const std::exception& error) {
+            m_run.target = nullptr;
+            platform::WriteConsole("article " + std::to_string(item.number) +
+                                   " skipped: " + error.what() + "\n");
+        }
+    }
+    if (target != nullptr && target->look) {
+        m_posts.Looked(target->key, firstBytes);
+    }
+    m_run.status.Article(m_name, m_position, m_visit.count,
+                         message ? message->headerLength + message->bodyLength : 0);
+    // Only now is the article processed: the record never claims more.
+    if (processed) {
+        m_done.Add(item.number);
+    }
+    if (m_run.status.Figures().articles % RECORD_EVERY == 0) {
+        m_run.SaveRecord();
+    }
+    return !m_diskFull;
+}
+
+bool CGroupFetch::EnsureConnection() {
+    // The worker's own connection asks for the overview: win it back first when it is lost.
+    if (!m_run.arg.server.ConnectionLost()) {
+        return true;
+    }
+    std::unique_ptr<CNewsGroup> reopened;
+    switch (ReconnectToGroup(m_run.arg.server, m_run.arg.stop, m_run.status, m_name, m_tries,
+                             reopened, m_why)) {
+        case Reconnect::Resumed:
+            return true;
+        case Reconnect::Stopped:
+            m_end = GroupEnd::Stopped;
+            return false;
+        case Reconnect::Failed:
+            m_end = GroupEnd::Lost;
+            return false;
+    }
+    return false;
+}
+
+std::optional<std::vector<COverviewEntry>> CGroupFetch::Overview(std::uint32_t first,
+                                                                 std::uint32_t last) {
+    std::vector<COverviewEntry> entries;
+    if (!m_run.overview || !EnsureConnection()) {
+        return std::nullopt;
+    }
+    if (m_run.arg.server.Overview(first, last, entries)) {
+        return entries;
+    }
+    // A server without an overview never gives one; a lost connection is won back next time.
+    m_run.overview = m_run.arg.server.ConnectionLost();
+    return std::nullopt;
+}
+
+void CGroupFetch::RunBatch(std::vector<CArticleQueue::Item> items) {
+    if (items.empty() || m_end != GroupEnd::Done || !EnsureConnection()) {
+        return;
+    }
+    const ArticleHandler handle = [this](const CArticleQueue::Item& item,
+                                         std::unique_ptr<CNewsMessage> message) {
+        return Handle(item, std::move(message));
+    };
+    switch (FetchBatch(m_run, m_name, std::move(items), 0, handle, m_why)) {
+        case BatchEnd::Done:
+            break;
+        case BatchEnd::Stopped:
+            m_end = GroupEnd::Stopped;
+            break;
+        case BatchEnd::Lost:
+            m_end = GroupEnd::Lost;
+            break;
+        case BatchEnd::Ended:
+            m_end = GroupEnd::DiskFull;
+            break;
+    }
+    m_tries = 0;
+}
+
+void CGroupFetch::FetchNumbers(const std::vector<std::uint32_t>& numbers, bool firstOfRange,
+                               bool final) {
+    if (m_end != GroupEnd::Done) {
+        return;
+    }
+    const std::optional<std::vector<COverviewEntry>> entries =
+        Overview(numbers.front(), numbers.back());
+    if (m_end != GroupEnd::Done) {
+        return;
+    }
+    if (!entries) {
+        // Without an overview every article is fetched with its header, and the collection
+        // alone decides.
+        std::vector<CArticleQueue::Item> items(numbers.size());
+        for (std::size_t i = 0; i < numbers.size(); ++i) {
+            items[i].number = numbers[i];
+        }
+        RunBatch(std::move(items));
+        return;
+    }
+    m_posts.AddBatch(numbers, *entries);
+    if (firstOfRange && numbers.front() > m_first) {
+        // The posts that the first articles continue began before them: their earlier parts are
+        // fetched with the rest, unless an earlier run had them.
+        const std::uint32_t from = numbers.front() - std::min(numbers.front() - m_first, LOOK_BACK);
+        if (const auto before = Overview(from, numbers.front() - 1)) {
+            m_posts.AddLookBack(*before);
+        }
+    }
+    RunBatch(ItemsOf(m_posts.TakeWork(final)));
+}
+
+GroupEnd CGroupFetch::Fetch() {
+    ThreadArg& arg = m_run.arg;
+    if (m_visit.renumbered) {
+        m_done.Clear();
+    }
+    if (m_visit.windowStart > 0) {
+        // The older articles are passed over for good, as a newsreader catching up marks them:
+        // otherwise the next run would fetch every one of them.
+        m_done.Add(1, m_visit.windowStart - 1);
+    }
+    arg.dlg.SetProgress(IDC_GROUP_PROGRESS, 0, static_cast<std::int64_t>(m_visit.count), 1, 0);
+    std::vector<std::uint32_t> numbers;
+    std::uint64_t taken = 0;
+    for (const CArticleRanges::Range& range : m_visit.ranges) {
+        bool firstOfRange = true;
+        // A 64-bit counter: the loop must end after article 4294967295 too.
+        for (std::uint64_t n = range.first; n <= range.last && m_end == GroupEnd::Done; ++n) {
+            numbers.push_back(static_cast<std::uint32_t>(n));
+            ++taken;
+            if (numbers.size() == BATCH || n == range.last) {
+                FetchNumbers(numbers, firstOfRange, taken == m_visit.count);
+                firstOfRange = false;
+                numbers.clear();
+            }
+        }
+    }
+    // What waited for the last batch: posts looked at, and the rest of their parts.
+    while (m_run.overview && m_end == GroupEnd::Done && m_posts.HasWork()) {
+        std::vector<CPlannedArticle> work = m_posts.TakeWork(true);
+        if (work.empty()) {
+            break;
+        }
+        RunBatch(ItemsOf(std::move(work)));
+    }
+    m_run.status.PassedOver(m_posts.PassedOver());
+    m_run.SaveRecord();
+    return m_end;
+}
+
 }  // namespace
 
 GroupEnd FetchGroupArticles(CFetchRun& run, const std::string& name, const CNewsGroup& group,
                             int& tries, std::string& why) {
-    ThreadArg& arg = run.arg;
-    const auto first = static_cast<std::uint32_t>(group.first);
-    const auto last = static_cast<std::uint32_t>(group.last);
-    CArticleRanges& done = run.record.Group(name);
-    // GROUP's count (RFC 3977, 6.1.1.2), when the server gave a readable one.
-    std::optional<std::uint64_t> articles;
-    std::uint64_t parsed = 0;
-    const char* const infoEnd = group.info.data() + group.info.size();
-    const auto [parsedTo, error] = std::from_chars(group.info.data(), infoEnd, parsed);
-    if (!group.info.empty() && error == std::errc() && parsedTo == infoEnd) {
-        articles = parsed;
-    }
-    const CVisitPlan plan = PlanVisit(
-        done, {run.settings.onlyNewArticles, run.settings.firstRunNewest}, first, last, articles);
-    if (plan.renumbered) {
-        done.Clear();
-    }
-    if (plan.windowStart > 0) {
-        // The older articles are passed over for good, as a newsreader catching up marks them:
-        // otherwise the next run would fetch every one of them.
-        done.Add(1, plan.windowStart - 1);
-    }
-    const std::uint64_t count = plan.count;
-    arg.dlg.SetProgress(IDC_GROUP_PROGRESS, 0, static_cast<std::int64_t>(count), 1, 0);
-    std::uint64_t position = 0;
-    const ArticleHandler handle = [&](const CArticleQueue::Item& item,
-                                      std::unique_ptr<CNewsMessage> message) {
-        ++position;
-        arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
-        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(position, count));
-        if (message != nullptr) {
-            try {
-                const std::string picture = ExtractPicture(run.assembler, name, *message);
-                if (!picture.empty()) {
-                    ShowPicture(run, picture);
-                }
-            } catch (const std::exception& error) {
-                platform::WriteConsole("article " + std::to_string(item.number) +
-                                       " skipped: " + error.what() + "\n");
-            }
-        }
-        run.status.Article(name, position, count,
-                           message ? message->headerLength + message->bodyLength : 0);
-        // Only now is the article processed: the record never claims more.
-        done.Add(item.number);
-        if (position % RECORD_EVERY == 0) {
-            run.SaveRecord();
-        }
-    };
-    std::vector<std::uint32_t> numbers;
-    GroupEnd end = GroupEnd::Done;
-    const auto flush = [&] {
-        if (numbers.empty() || end != GroupEnd::Done) {
-            return;
-        }
-        // The worker's own connection asks for the overview: win it back first when it is lost.
-        if (arg.server.ConnectionLost()) {
-            std::unique_ptr<CNewsGroup> reopened;
-            switch (
-                ReconnectToGroup(arg.server, arg.stop, run.status, name, tries, reopened, why)) {
-                case Reconnect::Resumed:
-                    break;
-                case Reconnect::Stopped:
-                    end = GroupEnd::Stopped;
-                    return;
-                case Reconnect::Failed:
-                    end = GroupEnd::Lost;
-                    return;
-            }
-        }
-        std::size_t sentAhead = 0;
-        std::vector<CArticleQueue::Item> items = MakeItems(run, numbers, sentAhead);
-        switch (FetchBatch(run, name, std::move(items), sentAhead, handle, why)) {
-            case BatchEnd::Done:
-                break;
-            case BatchEnd::Stopped:
-                end = GroupEnd::Stopped;
-                break;
-            case BatchEnd::Lost:
-                end = GroupEnd::Lost;
-                break;
-        }
-        tries = 0;
-        numbers.clear();
-    };
-    for (const CArticleRanges::Range& range : plan.ranges) {
-        // A 64-bit counter: the loop must end after article 4294967295 too.
-        for (std::uint64_t n = range.first; n <= range.last && end == GroupEnd::Done; ++n) {
-            numbers.push_back(static_cast<std::uint32_t>(n));
-            if (numbers.size() == BATCH) {
-                flush();
-            }
-        }
-    }
-    flush();
-    run.SaveRecord();
-    return end;
+    CGroupFetch fetch(run, name, group, tries, why);
+    return fetch.Fetch();
 }

@@ -9,7 +9,12 @@
 #include "fetch/CFetchRun.h"
 #include "nntp/CNewsGroup.h"
 
-enum class GroupEnd { Done, Stopped, Lost };
+enum class GroupEnd {
+    Done,
+    Stopped,
+    Lost,
+    DiskFull,  // pictures could not be written for want of room: the run ends
+};
 
 // Fetches the articles of the selected group that this run visits. `tries` counts the tries
 // to win the worker's own connection back since an article last got through; `why` says why

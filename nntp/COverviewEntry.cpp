@@ -46,6 +46,8 @@ std::optional<COverviewEntry> COverviewEntry::Parse(std::string_view line) {
     entry.date = fields[3];
     entry.messageId = fields[4];
     entry.bytes = LeadingNumber<std::uint64_t>(fields[6]);
-    entry.lines = LeadingNumber<std::uint32_t>(fields[7]);
+    if (fields[7].find_first_of("0123456789") != std::string_view::npos) {
+        entry.lines = LeadingNumber<std::uint32_t>(fields[7]);
+    }
     return entry;
 }

@@ -16,7 +16,9 @@ struct COverviewEntry {
     std::string date;  // the Date field, as given
     std::string messageId;
     std::uint64_t bytes = 0;  // the article's size, as the server counts it
-    std::uint32_t lines = 0;  // the body's lines
+    // The body's lines; none when the field is empty or unreadable, as RFC 3977 (8.3.2) allows
+    // and servers that copy a missing Lines header give.
+    std::optional<std::uint32_t> lines;
 
     bool operator==(const COverviewEntry&) const = default;
 

@@ -11,6 +11,7 @@
 
 #include "config/CNewsrc.h"
 #include "config/ConfigFile.h"
+#include "decode/CContentIndex.h"
 #include "fetch/CFetchWorker.h"
 #include "platform/ProgramFolder.h"
 #include "tests/support/Capture.h"
@@ -131,7 +132,8 @@ TEST(FetchWorkerAgainstInnTest, OneRunDecodesEveryPicturePostedAndLeavesNothingE
                 UnorderedElementsAreArray(expectedNames));
     const std::string record = CNewsrc::FileName(inn.Address());
     EXPECT_THAT(FolderNames(folder.Path()),
-                UnorderedElementsAreArray({"images", "tmp_dir", "zarvo.cfg", record.c_str()}));
+                UnorderedElementsAreArray(
+                    {"images", "tmp_dir", "zarvo.cfg", record.c_str(), CONTENT_INDEX_FILE_NAME}));
     EXPECT_THAT(FolderNames(folder.Path() / "tmp_dir"), IsEmpty());
     EXPECT_EQ(test::ReadFile(folder.Path() / record), group + ": 1-30\n");
 

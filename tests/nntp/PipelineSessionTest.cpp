@@ -33,7 +33,8 @@ TEST_F(PipelineSessionTest, OverviewUsesOverWhereOfferedAndXoverOtherwise) {
         "7\tcat.jpg (1/2)\tPoster <p@x>\tdate\t<7@x>\t\t20517\t158\r\n"
         "not a number\tx\tx\tx\tx\tx\t1\t1\r\n"
         "8\tcat.jpg (2/2)\tPoster <p@x>\tdate\t<8@x>\t\tBytes: 9000\tLines: 70\tXref: a\r\n"
-        "9\ttoo few fields\r\n";
+        "9\ttoo few fields\r\n"
+        "10\tno lines\tPoster <p@x>\tdate\t<10@x>\t\t500\t\r\n";
     server.On("CAPABILITIES",
               ScriptedReply::Text("101 list\r\nVERSION 2\r\nREADER\r\nover\r\n.\r\n"));
     server.On("OVER 7-9", ScriptedReply::Text("224 overview\r\n" + lines + ".\r\n"));
@@ -42,11 +43,13 @@ TEST_F(PipelineSessionTest, OverviewUsesOverWhereOfferedAndXoverOtherwise) {
     ASSERT_TRUE(Connected().Capabilities());
     EXPECT_TRUE(session.HasCapability("OVER"));
     ASSERT_TRUE(session.Overview(7, 9, entries));
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0],
               (COverviewEntry{7, "cat.jpg (1/2)", "Poster <p@x>", "date", "<7@x>", 20517, 158}));
     EXPECT_EQ(entries[1].bytes, 9000u);
     EXPECT_EQ(entries[1].lines, 70u);
+    // An empty Lines field is unknown, not zero.
+    EXPECT_EQ(entries[2].lines, std::nullopt);
     ASSERT_TRUE(session.Overview(10, 12, entries));
     EXPECT_TRUE(entries.empty());
 

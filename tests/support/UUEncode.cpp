@@ -54,12 +54,16 @@ std::string UUEncode(std::string_view data, std::string_view name, std::string_v
     return block;
 }
 
-std::string PictureBytes(std::size_t size, unsigned seed) {
+std::string PictureBytes(std::size_t size, unsigned seed, bool png) {
     std::string data(size, '\0');
     for (char& byte : data) {
         seed = seed * 1103515245u + 12345u;
         byte = static_cast<char>(seed >> 16);
     }
+    // What a picture starts with, so that the collection takes it for one.
+    const std::string_view start =
+        png ? std::string_view("\x89PNG\r\n\x1a\n", 8) : std::string_view("\xFF\xD8\xFF\xE0", 4);
+    data.replace(0, std::min(size, start.size()), start.substr(0, std::min(size, start.size())));
     return data;
 }
 

@@ -20,7 +20,8 @@ std::string UUEncodeLines(std::string_view data, std::string_view lineEnd = "\n"
 std::string UUEncode(std::string_view data, std::string_view name, std::string_view lineEnd = "\n",
                      std::string_view mode = "644");
 
-// `size` pseudo-random bytes, the same for the same seed: picture data for tests.
-std::string PictureBytes(std::size_t size, unsigned seed);
+// `size` pseudo-random bytes, the same for the same seed, that begin as a JPEG (or a PNG) does:
+// picture data for tests.
+std::string PictureBytes(std::size_t size, unsigned seed, bool png = false);
 
 }  // namespace test
