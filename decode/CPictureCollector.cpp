@@ -198,6 +198,9 @@ CPictureCollector::CPictureCollector(std::string pictureRoot, std::string pendin
 
 CPictureCollector::Kind CPictureCollector::Classify(std::string_view firstBytes,
                                                     std::string& name) const {
+    if (firstBytes.empty()) {
+        return Kind::Neither;  // an empty file is no picture, whatever its name
+    }
     const CSniffed sniffed = SniffBytes(firstBytes);
     if (sniffed.kind == FileKind::Picture) {
         if (KindOfName(name) != FileKind::Picture) {
