@@ -62,7 +62,11 @@ bool ConnectToServer(CFetchRun& run, std::string& failure) {
             if (!TrustCertificate(run.address.HostAndPort(), refused.fingerprint, error)) {
                 arg.dlg.ShowErrorBox(error);
             }
+            // Every connection of the run trusts it, not only the first.
             arg.server.SetTrustedFingerprint(refused.fingerprint);
+            for (CFetchRun::Extra& extra : run.extras) {
+                extra.session->SetTrustedFingerprint(refused.fingerprint);
+            }
             if (arg.server.Connect()) {
                 return true;
             }

@@ -808,4 +808,19 @@ TEST_F(FetchWorkerFlightTest, AServerThatAllowsOneConnectionIsServedByOne) {
     EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Done: 1 group, 10 articles"));
 }
 
+TEST_F(FetchWorkerFlightTest, ACertificateTrustedDuringARunServesEveryConnection) {
+    const test::TestCertificate certificate;
+    server.UseTls(test::ScriptedNntpServer::Tls::Implicit, certificate);
+    AddPictures(1, 40);
+    SlowBodies(1, 40);
+    UseSettings(true, 0, 2, 4);
+    Configure("nntps://" + server.Address(), {"g"});
+    boxes.AnswerQuestions(true);
+    Run();
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 40)));
+    // The second connection was not refused over the same certificate: it fetched its share.
+    EXPECT_THAT(server.CommandsOf(2), Contains(::testing::StartsWith("BODY ")));
+}
+
 }  // namespace
