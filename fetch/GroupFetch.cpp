@@ -147,8 +147,11 @@ bool CGroupFetch::Handle(const CArticleQueue::Item& item, std::unique_ptr<CNewsM
     if (target != nullptr && target->look) {
         m_posts.Looked(target->key, firstBytes);
     }
-    m_run.status.Article(m_name, m_position, m_visit.count,
-                         message ? message->headerLength + message->bodyLength : 0);
+    // What came from the server: with the overview, the body alone was asked for.
+    const std::uint64_t received =
+        message == nullptr ? 0
+                           : message->bodyLength + (item.overview ? 0 : message->headerLength);
+    m_run.status.Article(m_name, m_position, m_visit.count, received);
     // Only now is the article processed: the record never claims more.
     if (processed) {
         m_done.Add(item.number);

@@ -6,7 +6,11 @@
 //                   [--user NAME --password-file FILE [--allow-unencrypted]]
 //                   [--trust-fingerprint SHA256 (with or without colons)] [--connections N]
 //                   [--requests-in-flight N (0, the default, adapts to the link)]
-// Its bytes and MB/s count the pictures decoded (minclient counts the articles received).
+//                   [--first-run-newest N (0: every article)] [--only-new 0|1]
+// Its picture-bytes and MB/s count the pictures decoded (minclient counts the articles
+// received); fetched-bytes counts what came from the server. The posts passed over are counted
+// by reason: video or audio, files of sets (PAR2, NFO...), other files, too large, skipped by a
+// pattern, of kinds turned off, incomplete.
 
 #include <sys/resource.h>
 
@@ -55,10 +59,15 @@ public:
     void OnNext() override {}
     void SetStatusText(const std::string&) override {}
     void SetRunning(bool) override {}
+    void RunFinished(const CRunTotals& totals) override {
+        std::lock_guard lock(mutex);
+        this->totals = totals;
+    }
 
     std::atomic<unsigned long> articles{0};
     std::mutex mutex;
     std::vector<std::string> pictures;
+    CRunTotals totals;
 };
 
 double Seconds(const timeval& time) {
@@ -99,6 +108,11 @@ int main(int argc, char** argv) {
         } else if (option == "--connections") {
             settings.connections =
                 std::clamp(std::atoi(value.c_str()), 1, CServerSettings::MAX_CONNECTIONS);
+        } else if (option == "--first-run-newest") {
+            settings.firstRunNewest =
+                static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        } else if (option == "--only-new") {
+            settings.onlyNewArticles = value != "0";
         } else if (option == "--requests-in-flight") {
             settings.pipelineDepth =
                 std::clamp(std::atoi(value.c_str()), 0, CServerSettings::MAX_PIPELINE_DEPTH);
@@ -109,7 +123,8 @@ int main(int argc, char** argv) {
                      "usage: fetchbench --server [nntps://]HOST[:PORT] --group NAME "
                      "[--group NAME ...] --folder DIR [--user NAME --password-file FILE "
                      "[--allow-unencrypted]] [--trust-fingerprint SHA256] [--connections N] "
-                     "[--requests-in-flight N (0: adapt)]\n");
+                     "[--requests-in-flight N (0: adapt)] [--first-run-newest N (0: all)] "
+                     "[--only-new 0|1]\n");
         return 2;
     }
     std::optional<std::string> trusted;
@@ -162,11 +177,26 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     const double articles = static_cast<double>(display.articles.load());
-    std::fprintf(stdout,
-                 "fetchbench: articles %lu pictures %zu picture-bytes %ju seconds %.3f "
-                 "articles/s %.1f MB/s %.2f cpu %.3f s (%.1f us/article) peak-rss %ld KiB\n",
-                 display.articles.load(), display.pictures.size(), bytes, seconds,
-                 articles / seconds, static_cast<double>(bytes) / seconds / 1e6, cpu,
-                 articles > 0 ? cpu / articles * 1e6 : 0.0, usage.ru_maxrss);
+    const CRunTotals& totals = display.totals;
+    std::uint64_t passed = 0;
+    for (const std::uint64_t count : totals.passedOver) {
+        passed += count;
+    }
+    const auto reason = [&totals](PassReason why) {
+        return static_cast<unsigned long>(totals.passedOver[static_cast<std::size_t>(why)]);
+    };
+    std::fprintf(
+        stdout,
+        "fetchbench: articles %lu pictures %zu picture-bytes %ju seconds %.3f "
+        "articles/s %.1f MB/s %.2f cpu %.3f s (%.1f us/article) peak-rss %ld KiB "
+        "recognised %lu not-pictures %lu fetched-bytes %lu passed-over %lu (video %lu "
+        "set-files %lu other %lu too-large %lu skipped %lu off %lu incomplete %lu)\n",
+        display.articles.load(), display.pictures.size(), bytes, seconds, articles / seconds,
+        static_cast<double>(bytes) / seconds / 1e6, cpu, articles > 0 ? cpu / articles * 1e6 : 0.0,
+        usage.ru_maxrss, static_cast<unsigned long>(totals.recognised),
+        static_cast<unsigned long>(totals.notPictures), static_cast<unsigned long>(totals.bytes),
+        static_cast<unsigned long>(passed), reason(PassReason::VideoOrAudio),
+        reason(PassReason::SetFiles), reason(PassReason::OtherFile), reason(PassReason::TooLarge),
+        reason(PassReason::Skipped), reason(PassReason::TurnedOff), reason(PassReason::Incomplete));
     return 0;
 }
