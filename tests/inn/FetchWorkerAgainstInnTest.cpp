@@ -17,6 +17,7 @@
 #include "tests/support/Capture.h"
 #include "tests/support/FakeFetchDisplay.h"
 #include "tests/support/InnServer.h"
+#include "tests/support/PictureGroup.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UUEncode.h"
 #include "tests/support/YEncEncode.h"
@@ -204,6 +205,54 @@ TEST(FetchWorkerAgainstInnTest, YEncAndPicturesInSeveralPartsComeOutByteForByte)
     // Nothing that failed a check, and nothing partial, reached the picture folder.
     EXPECT_THAT(FolderNames(folder.Path() / "images" / group), UnorderedElementsAreArray(names));
     EXPECT_EQ(display.Pictures().size(), files.size());
+}
+
+// A group as today's picture groups look, posted to INN: one run with the default settings keeps
+// exactly its distinct pictures, those inside its archives and the one under a name that says
+// nothing among them, byte for byte; the next run keeps only the new picture of the next day's
+// posts, not the repost beside it.
+TEST(FetchWorkerAgainstInnTest, AGroupOfTodayGivesItsDistinctPicturesOnce) {
+    test::InnServer inn;
+    if (!inn.Available()) {
+        GTEST_SKIP() << test::InnServer::SkipReason();
+    }
+    const std::string group = inn.CreateGroup();
+    ASSERT_FALSE(group.empty()) << inn.Error();
+    std::uint32_t posted = 0;
+    const auto post = [&](const test::PictureGroup& posts) {
+        for (const test::PostedArticle& article : posts.articles) {
+            ASSERT_FALSE(inn.Post(group, article.subject, article.body).empty()) << inn.Error();
+            ++posted;
+        }
+        ASSERT_TRUE(inn.WaitForArticles(group, posted)) << inn.Error();
+    };
+    const auto collected = [&group](const std::filesystem::path& folder) {
+        std::map<std::string, std::string> files;
+        const std::filesystem::path root = folder / "images" / group;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+            if (entry.is_regular_file()) {
+                files[std::filesystem::relative(entry.path(), root).string()] =
+                    test::ReadFile(entry.path());
+            }
+        }
+        return files;
+    };
+    const test::PictureGroup today = test::TodaysPictureGroup();
+    post(today);
+    CWorkerInFolder run(inn.Address(), group);
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.Run(1));
+    EXPECT_THAT(run.boxes.Texts(), IsEmpty());
+    EXPECT_EQ(collected(run.folder.Path()), today.pictures);
+
+    const test::PictureGroup next = test::NextDaysPosts();
+    post(next);
+    ASSERT_TRUE(run.Run(2));
+    EXPECT_TRUE(run.worker.EndRun(5s));
+    std::map<std::string, std::string> expected = today.pictures;
+    expected.insert(next.pictures.begin(), next.pictures.end());
+    EXPECT_EQ(collected(run.folder.Path()), expected);
+    EXPECT_EQ(run.display.Pictures().size(), 1u);
 }
 
 }  // namespace
