@@ -1,4 +1,6 @@
 #include "decode/CContentIndex.h"
+#include "platform/UniqueFd.h"
+#include "platform/WriteAll.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -29,27 +31,6 @@ constexpr std::size_t SMALL_READ = 4096;
 constexpr std::size_t HASH_BLOCK = std::size_t{256} << 10;
 // Bytes a line takes on average, to size the digest set from the file's size before reading.
 constexpr std::size_t TYPICAL_LINE = 100;
-
-class CFile {
-public:
-    explicit CFile(int fd = -1) : m_fd(fd) {}
-    ~CFile() { Close(); }
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-    int Get() const { return m_fd; }
-    void Reset(int fd) {
-        Close();
-        m_fd = fd;
-    }
-    // False when closing reported a failure.
-    bool Close() {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // The index file, opened and held under a flock (LOCK_SH or LOCK_EX) for as long as the object
 // lives. When the file was replaced by a rename while the lock was awaited, the new file is
@@ -83,7 +64,7 @@ public:
     int Error() const { return m_error; }
 
 private:
-    CFile m_file;
+    platform::UniqueFd m_file;
     int m_error = 0;
 };
 
@@ -158,7 +139,7 @@ private:
 
     std::string m_path;
     std::string m_temporary;  // empty once renamed, or when it could not be made
-    CFile m_file;
+    platform::UniqueFd m_file;
     std::string m_buffer;
     int m_error = 0;
 };
@@ -324,7 +305,7 @@ struct EvpContextFree {
 // The digest and size of the file's bytes, read a block at a time through `buffer`.
 std::optional<std::pair<CContentIndex::Digest, std::uint64_t>> HashFile(const std::string& path,
                                                                         std::vector<char>& buffer) {
-    const CFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     const std::unique_ptr<EVP_MD_CTX, EvpContextFree> context(EVP_MD_CTX_new());
     if (file.Get() < 0 || !context ||
         EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
@@ -370,24 +351,6 @@ std::optional<off_t> EndOfLastLine(int fd, off_t size) {
         }
     }
     return 0;
-}
-
-bool WriteAt(int fd, std::string_view data, off_t offset) {
-    while (!data.empty()) {
-        const ssize_t count = ::pwrite(fd, data.data(), data.size(), offset);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(count));
-        offset += count;
-    }
-    return true;
 }
 
 std::string Failure(const std::string& path, const char* what, int error) {
@@ -579,7 +542,7 @@ bool CContentIndex::Flush(std::string& error) {
         return false;
     }
     const std::string text = *end == 0 ? std::string(HEADER) + "\n" + m_pending : m_pending;
-    if (!WriteAt(file.Get(), text, *end)) {
+    if (!platform::WriteAll(file.Get(), text, *end)) {
         const int reason = errno;
         [[maybe_unused]] const int ignored = ::ftruncate(file.Get(), *end);
         error = Failure(m_path, "written", reason);

@@ -16,12 +16,13 @@
 #include "decode/PicturePublisher.h"
 #include "platform/Console.h"
 #include "platform/ProgramFolder.h"
+#include "platform/UniqueFd.h"
+#include "platform/WriteAll.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t COPY_BLOCK = std::size_t{1} << 20;
 constexpr int TEMPORARY_ATTEMPTS = 100;
 std::atomic<unsigned> g_temporaryCounter{0};
 
@@ -55,44 +56,6 @@ CCollected Failed(const std::string& what) {
     return result;
 }
 
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 // A new hidden file in the folder, for a picture being written: a leftover of a crash never
 // passes for a picture. Returns its path and an open descriptor.
 std::optional<std::string> CreateTemporary(const std::string& folder, int& fd) {
@@ -117,8 +80,8 @@ std::optional<std::string> WriteTemporary(const std::string& folder, std::string
     if (!path) {
         return std::nullopt;
     }
-    CFd fd(raw);
-    if (!WriteAll(fd.Get(), bytes) || !fd.Close()) {
+    platform::UniqueFd fd(raw);
+    if (!platform::WriteAll(fd.Get(), bytes) || !fd.Close()) {
         const int error = errno;
         ::unlink(path->c_str());
         errno = error;
@@ -131,45 +94,23 @@ std::optional<std::string> WriteTemporary(const std::string& folder, std::string
 // file system, a copy where it is not.
 std::optional<std::string> LinkOrCopyTemporary(const std::string& source,
                                                const std::string& folder) {
-    int raw = -1;
-    const std::optional<std::string> path = CreateTemporary(folder, raw);
-    if (!path) {
-        return std::nullopt;
-    }
-    CFd fd(raw);
-    ::unlink(path->c_str());
-    if (::link(source.c_str(), path->c_str()) == 0) {
-        return path;
-    }
-    // Another file system (or one without hard links): copy.
-    CFd copy(::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    const CFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    bool copied = copy.Get() >= 0 && input.Get() >= 0;
-    std::vector<char> block(COPY_BLOCK);
-    while (copied) {
-        const ssize_t count = ::read(input.Get(), block.data(), block.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
+    for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
+        std::string path = folder + "/.zarvo-" + std::to_string(::getpid()) + "-c" +
+                           std::to_string(g_temporaryCounter.fetch_add(1)) + ".part";
+        if (::link(source.c_str(), path.c_str()) == 0) {
+            return path;
         }
-        if (count <= 0) {
-            copied = count == 0;
+        if (errno != EEXIST) {
             break;
         }
-        copied =
-            WriteAll(copy.Get(), std::string_view(block.data(), static_cast<std::size_t>(count)));
     }
-    if (!copied || !copy.Close()) {
-        const int error = errno;
-        ::unlink(path->c_str());
-        errno = error;
-        return std::nullopt;
-    }
-    return path;
+    // Another file system, or one without hard links.
+    return CopyIntoFolder(source, folder + "/");
 }
 
 // The first bytes of a file, for telling what it is.
 std::string FirstBytes(const std::string& path) {
-    const CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::string bytes(SNIFF_BYTES, '\0');
     const ssize_t count = fd.Get() >= 0 ? ::read(fd.Get(), bytes.data(), bytes.size()) : -1;
     bytes.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
@@ -400,4 +341,25 @@ bool CPictureCollector::FlushIndex() {
         return false;
     }
     return true;
+}
+
+void CPictureCollector::RemoveStale(const std::string& pendingRoot, std::chrono::hours age) {
+    const auto oldest = fs::file_time_type::clock::now() - age;
+    std::error_code error;
+    for (fs::directory_iterator group(pendingRoot, error), end; !error && group != end;
+         group.increment(error)) {
+        std::error_code inner;
+        for (fs::directory_iterator set(group->path() / "archives", inner); !inner && set != end;
+             set.increment(inner)) {
+            auto newest = fs::file_time_type::min();
+            std::error_code look;
+            for (fs::directory_iterator volume(set->path(), look); !look && volume != end;
+                 volume.increment(look)) {
+                newest = std::max(newest, volume->last_write_time(look));
+            }
+            if (newest < oldest) {
+                fs::remove_all(set->path(), look);
+            }
+        }
+    }
 }

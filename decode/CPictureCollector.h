@@ -8,6 +8,7 @@
 // until the set is whole, and anything else is dropped with a log line. It decodes nothing and
 // fetches nothing; it remembers what it published in the content index.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,6 +53,10 @@ public:
 
     // Writes what the content index learnt to its file; false (the log says why) on failure.
     bool FlushIndex();
+
+    // Removes the volumes of archive sets under the pending folder that got no new volume for
+    // `age`: the rest of such a set is not coming.
+    static void RemoveStale(const std::string& pendingRoot, std::chrono::hours age);
 
 private:
     enum class Kind { Picture, Archive, Neither };

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "platform/RenameNoReplace.h"
+#include "platform/UniqueFd.h"
+#include "platform/WriteAll.h"
 
 namespace {
 
@@ -19,22 +21,6 @@ constexpr unsigned NUMBER_LIMIT = 10000;
 constexpr int VANISHED_RETRIES = 3;
 
 constexpr std::size_t COMPARE_BLOCK = std::size_t{64} << 10;
-
-class CFileDescriptor {
-public:
-    explicit CFileDescriptor(int fd) : m_fd(fd) {}
-    ~CFileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    CFileDescriptor(const CFileDescriptor&) = delete;
-    CFileDescriptor& operator=(const CFileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 enum class Comparison { Same, Different, Vanished };
 
@@ -60,11 +46,11 @@ ssize_t ReadFully(int fd, char* buffer, std::size_t size) {
 // Whether the file standing under `existing` holds exactly the bytes of `picture`: sizes first,
 // then the contents. Anything that is not a readable plain file is different.
 Comparison CompareWithExisting(const std::string& picture, const std::string& existing) {
-    const CFileDescriptor theirs(::open(existing.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd theirs(::open(existing.c_str(), O_RDONLY | O_CLOEXEC));
     if (theirs.Get() < 0) {
         return errno == ENOENT ? Comparison::Vanished : Comparison::Different;
     }
-    const CFileDescriptor ours(::open(picture.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd ours(::open(picture.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat theirStatus {};
     struct stat ourStatus {};
     if (ours.Get() < 0 || ::fstat(theirs.Get(), &theirStatus) != 0 ||
@@ -102,17 +88,17 @@ std::string_view CutStem(std::string_view stem, std::size_t keep) {
     return stem.substr(0, keep);
 }
 
-// Copies the file into a new hidden file of the folder, for a picture that cannot be renamed
-// there (another file system); the copy's path, or nothing (errno set).
+}  // namespace
+
 std::optional<std::string> CopyIntoFolder(const std::string& file, const std::string& folder) {
-    const CFileDescriptor input(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd input(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (input.Get() < 0) {
         return std::nullopt;
     }
     for (unsigned attempt = 0; attempt < NUMBER_LIMIT; ++attempt) {
         std::string copy = folder + ".zarvo-" + std::to_string(::getpid()) + "-x" +
                            std::to_string(attempt) + ".part";
-        const CFileDescriptor output(
+        platform::UniqueFd output(
             ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (output.Get() < 0) {
             if (errno == EEXIST) {
@@ -121,31 +107,12 @@ std::optional<std::string> CopyIntoFolder(const std::string& file, const std::st
             return std::nullopt;
         }
         std::array<char, COMPARE_BLOCK> block;
-        for (;;) {
-            const ssize_t count = ReadFully(input.Get(), block.data(), block.size());
-            ssize_t written = 0;
-            while (count > 0 && written < count) {
-                const ssize_t now = ::write(output.Get(), block.data() + written,
-                                            static_cast<std::size_t>(count - written));
-                if (now < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (now <= 0) {
-                    break;
-                }
-                written += now;
-            }
-            if (count < 0 || written < count) {
-                const int error = errno;
-                ::unlink(copy.c_str());
-                errno = error;
-                return std::nullopt;
-            }
-            if (count == 0) {
-                break;
-            }
+        ssize_t count = 0;
+        while ((count = ReadFully(input.Get(), block.data(), block.size())) > 0 &&
+               platform::WriteAll(
+                   output.Get(), std::string_view(block.data(), static_cast<std::size_t>(count)))) {
         }
-        if (::fsync(output.Get()) != 0) {
+        if (count != 0 || ::fsync(output.Get()) != 0 || !output.Close()) {
             const int error = errno;
             ::unlink(copy.c_str());
             errno = error;
@@ -156,8 +123,6 @@ std::optional<std::string> CopyIntoFolder(const std::string& file, const std::st
     errno = EEXIST;
     return std::nullopt;
 }
-
-}  // namespace
 
 std::string NumberedPictureName(std::string_view name, unsigned number) {
     const std::string suffix = number > 1 ? " (" + std::to_string(number) + ")" : std::string();

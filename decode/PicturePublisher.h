@@ -21,6 +21,11 @@ inline constexpr std::size_t PICTURE_NAME_LIMIT = 255;
 // end of its stem, never the extension nor the number, and never half a UTF-8 character.
 std::string NumberedPictureName(std::string_view name, unsigned number);
 
+// Copies `file` into a new hidden file of the folder ("folder/", or "" for the current one),
+// synced to the disk, for a picture that cannot be renamed there (another file system). Returns
+// the copy's path, or nothing (errno set) when it could not be made; `file` stays as it was.
+std::optional<std::string> CopyIntoFolder(const std::string& file, const std::string& folder);
+
 // Moves the complete file `temporary` to `target` ("folder/name", relative or absolute) or, when
 // that name is taken by other bytes, to the first free numbered name beside it, as above.
 // Returns the path the picture has now: `target`'s folder and the name used (an existing file

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "decode/CPartAssembler.h"
+#include "decode/CPictureCollector.h"
 #include "fetch/CArticleFile.h"
 #include "fetch/FetchThread.h"
 #include "platform/Secret.h"
@@ -26,6 +27,7 @@ bool CFetchWorker::StartThread() {
     // This process has not begun to write any, so none of its own can be lost.
     CArticleFile::RemoveLeftovers();
     CPartAssembler::RemoveStale(CArticleFile::FOLDER);
+    CPictureCollector::RemoveStale(CArticleFile::FOLDER, CPartAssembler::STALE_AFTER);
     try {
         m_thread = std::thread(FetchThread, m_threadArg);
     } catch (const std::system_error&) {

@@ -12,6 +12,14 @@ std::uint32_t Newest(const std::vector<CPost>& posts) {
     return newest;
 }
 
+std::shared_ptr<CPostTarget> TargetOf(const CPost& post, FileKind kind) {
+    auto target = std::make_shared<CPostTarget>();
+    target->key = post.key;
+    target->name = post.name;
+    target->kind = kind;
+    return target;
+}
+
 }  // namespace
 
 CGroupPlan::CGroupPlan(CCollectPolicy policy, CArticleRanges earlier, std::uint32_t groupLast)
@@ -98,10 +106,7 @@ void CGroupPlan::Decide(const CPost& post, std::vector<CPlannedArticle>& work) {
         PassOver(post, verdict.reason, work);
         return;
     }
-    auto target = std::make_shared<CPostTarget>();
-    target->key = post.key;
-    target->name = post.name;
-    target->kind = verdict.kind;
+    const std::shared_ptr<CPostTarget> target = TargetOf(post, verdict.kind);
     const auto first = std::find_if(post.listed.begin(), post.listed.end(),
                                     [](const CPost::Part& part) { return part.number == 1; });
     const bool firstHeld = first == post.listed.end() || (m_context.count(first->article) > 0 &&
@@ -145,10 +150,7 @@ void CGroupPlan::DecideSet(std::vector<CPost>& set, std::vector<CPlannedArticle>
             PassOver(volume, verdict.reason, work);
             continue;
         }
-        auto target = std::make_shared<CPostTarget>();
-        target->key = volume.key;
-        target->name = volume.name;
-        target->kind = verdict.kind;
+        const std::shared_ptr<CPostTarget> target = TargetOf(volume, verdict.kind);
         target->volume =
             CVolumeHint{last.stem, ArchiveVolumeOf(volume.name)->index, last.index + 1};
         Emit(volume, target, work);
@@ -192,11 +194,7 @@ void CGroupPlan::Looked(const std::string& key, const std::optional<std::string>
     m_looking.erase(looking);
     const CSniffed sniffed = firstBytes ? SniffBytes(*firstBytes) : CSniffed{};
     if (sniffed.kind == FileKind::Picture || sniffed.kind == FileKind::Archive) {
-        auto target = std::make_shared<CPostTarget>();
-        target->key = rest.key;
-        target->name = rest.name;
-        target->kind = sniffed.kind;
-        Emit(rest, target, m_ready);
+        Emit(rest, TargetOf(rest, sniffed.kind), m_ready);
     } else {
         // Not a picture, nor an archive: the rest is not worth fetching.
         PassOver(rest, PassReason::OtherFile, m_ready);

@@ -125,4 +125,17 @@ TEST(PictureCollectorTest, KindsTurnedOffAreDropped) {
     EXPECT_FALSE(fs::exists("images/g"));
 }
 
+TEST(PictureCollectorTest, VolumeSetsThatGotNothingForAWeekAreRemoved) {
+    const test::TempDir folder(true);
+    fs::create_directories("tmp_dir/g/archives/old");
+    fs::create_directories("tmp_dir/g/archives/new");
+    test::WriteFile("tmp_dir/g/archives/old/00000.volume", "v");
+    test::WriteFile("tmp_dir/g/archives/new/00000.volume", "v");
+    fs::last_write_time("tmp_dir/g/archives/old/00000.volume",
+                        fs::file_time_type::clock::now() - std::chrono::hours{24 * 8});
+    CPictureCollector::RemoveStale("tmp_dir", std::chrono::hours{24 * 7});
+    EXPECT_FALSE(fs::exists("tmp_dir/g/archives/old"));
+    EXPECT_TRUE(fs::exists("tmp_dir/g/archives/new/00000.volume"));
+}
+
 }  // namespace
