@@ -46,7 +46,7 @@ std::vector<std::string> ReadAll(CReplyReader& reader, std::uint8_t blockDigit) 
                     COverviewEntry::Parse(std::string_view(block).substr(start, end - start))) {
                 replies.push_back(std::to_string(entry->number) + entry->subject + entry->from +
                                   entry->messageId + std::to_string(entry->bytes) + ":" +
-                                  std::to_string(entry->lines));
+                                  (entry->lines ? std::to_string(*entry->lines) : "-"));
             }
             start = end + 1;
         }
