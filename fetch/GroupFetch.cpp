@@ -92,7 +92,8 @@ private:
     // Fetches the articles of one batch of numbers (`numbers` empty: what the posts still hold).
     void FetchNumbers(const std::vector<std::uint32_t>& numbers, bool firstOfRange, bool final);
     bool EnsureConnection();
-    // The overview of first..last, or nothing (the server gives none, or the connection was lost).
+    // The overview of first..last, or nothing: the server gives none, or the connection was
+    // lost for good (the group's end then says so).
     std::optional<std::vector<COverviewEntry>> Overview(std::uint32_t first, std::uint32_t last);
     void RunBatch(std::vector<CArticleQueue::Item> items);
 
@@ -149,8 +150,7 @@ bool CGroupFetch::Handle(const CArticleQueue::Item& item, std::unique_ptr<CNewsM
     }
     // What came from the server: with the overview, the body alone was asked for.
     const std::uint64_t received =
-        message == nullptr ? 0
-                           : message->bodyLength + (item.overview ? 0 : message->headerLength);
+        message == nullptr ? 0 : message->bodyLength + (item.overview ? 0 : message->headerLength);
     m_run.status.Article(m_name, m_position, m_visit.count, received);
     // Only now is the article processed: the record never claims more.
     if (processed) {
@@ -185,14 +185,15 @@ bool CGroupFetch::EnsureConnection() {
 std::optional<std::vector<COverviewEntry>> CGroupFetch::Overview(std::uint32_t first,
                                                                  std::uint32_t last) {
     std::vector<COverviewEntry> entries;
-    if (!m_run.overview || !EnsureConnection()) {
-        return std::nullopt;
+    // A connection lost on the way is won back (up to the usual tries) and asked again: the
+    // overview decides what is fetched, so it is not done without.
+    while (m_run.overview && EnsureConnection()) {
+        if (m_run.arg.server.Overview(first, last, entries)) {
+            return entries;
+        }
+        // A server without an overview never gives one.
+        m_run.overview = m_run.arg.server.ConnectionLost();
     }
-    if (m_run.arg.server.Overview(first, last, entries)) {
-        return entries;
-    }
-    // A server without an overview never gives one; a lost connection is won back next time.
-    m_run.overview = m_run.arg.server.ConnectionLost();
     return std::nullopt;
 }
 

@@ -823,4 +823,21 @@ TEST_F(FetchWorkerFlightTest, ACertificateTrustedDuringARunServesEveryConnection
     EXPECT_THAT(server.CommandsOf(2), Contains(::testing::StartsWith("BODY ")));
 }
 
+TEST_F(FetchWorkerFlightTest, AnOverviewCutShortIsAskedForAgainNotDoneWithout) {
+    AddPictures(1, 5);
+    int overviews = 0;
+    server.SetHandler([&, spooled = spool.Handler()](const std::string& command) {
+        if (command.starts_with("OVER") && overviews++ == 0) {
+            return ScriptedReply::CloseAfter("224 overview\r\n1\tp1.jpg\t");
+        }
+        return spooled(command);
+    });
+    UseSettings(true, 0, 1, 4);
+    Configure(server.Address(), {"g"});
+    Run();
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(Pictures(1, 5)));
+    // Every article came with BODY alone: the overview was there for each of them.
+    EXPECT_THAT(Bodies(), ElementsAre("BODY 1", "BODY 2", "BODY 3", "BODY 4", "BODY 5"));
+}
+
 }  // namespace
