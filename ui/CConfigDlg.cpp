@@ -14,13 +14,13 @@
 
 #include "config/ConfigFile.h"
 #include "config/PasswordFile.h"
+#include "decode/CContentIndex.h"
 #include "nntp/HostAndPort.h"
 #include "nntp/Wildmat.h"
 #include "platform/ErrorBox.h"
 #include "platform/Secret.h"
 #include "ui/CDialogUnits.h"
 #include "ui/CPasswordStore.h"
-#include "ui/CWaitCursor.h"
 
 namespace {
 
@@ -30,7 +30,12 @@ constexpr int DESIGN_WIDTH = 377;
 constexpr int DESIGN_HEIGHT = 284;
 constexpr int CONNECTION_BAND = 56;
 constexpr int GROUP_BAND = 54;
-constexpr int COLLECT_BAND = 81;
+constexpr int COLLECT_BAND = 99;
+
+// The folder of the collection, in the program folder, which the content index lists.
+constexpr const char* COLLECTION_ROOT = "images";
+// How often Fetch Newsgroups' progress line is brought up to date.
+constexpr int FETCH_TICK_MS = 250;
 
 // The Security field's entries, in order.
 constexpr ConnectionSecurity SECURITIES[] = {ConnectionSecurity::None, ConnectionSecurity::Tls,
@@ -52,6 +57,19 @@ int DefaultPort(ConnectionSecurity security) {
 
 void SetId(QWidget& widget, int id) {
     widget.setObjectName(QString::number(id));
+}
+
+// "1 group", "83,412 groups".
+std::string Counted(std::size_t count, const char* singular, const char* plural) {
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, ",");
+    }
+    return digits + " " + (count == 1 ? singular : plural);
+}
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
 }  // namespace
@@ -94,7 +112,11 @@ CConfigDlg::CConfigDlg(QWidget* parent)
       m_skipPostersLabel(QStringLiteral("Skip posts from (wildmat patterns, one a line):"), this),
       m_skipPosters(this),
       m_skipSubjectsLabel(QStringLiteral("Skip subjects (wildmat patterns, one a line):"), this),
-      m_skipSubjects(this) {
+      m_skipSubjects(this),
+      m_fetchStatus(this),
+      m_cancelFetch(QStringLiteral("Cancel"), this),
+      m_forgetDeleted(QStringLiteral("Forget deleted pictures\u2026"), this),
+      m_forgetStatus(this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -129,10 +151,19 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     QWidget::setTabOrder(&m_done, &m_cancel);
     QWidget::setTabOrder(&m_cancel, &m_newsServer);
     QWidget::setTabOrder(&m_newsServer, &m_fetchNewsgroups);
-    QWidget::setTabOrder(&m_fetchNewsgroups, &m_availableList);
+    QWidget::setTabOrder(&m_fetchNewsgroups, &m_cancelFetch);
+    QWidget::setTabOrder(&m_cancelFetch, &m_availableList);
     QWidget::setTabOrder(&m_availableList, &m_selectedList);
     QWidget::setTabOrder(&m_selectedList, &m_add);
     QWidget::setTabOrder(&m_add, &m_remove);
+    // Fetch Newsgroups' progress line, between the server and the lists, and its Cancel.
+    units.Place(m_fetchStatus, 25, 27, 268, 12);
+    units.Place(m_cancelFetch, 298, 26, 50, 14);
+    m_fetchStatus.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    SetId(m_cancelFetch, IDC_CANCEL_FETCH);
+    m_cancelFetch.hide();
+    m_fetchTicker.setInterval(FETCH_TICK_MS);
+    connect(&m_fetchTicker, &QTimer::timeout, this, &CConfigDlg::ShowFetchProgress);
     PlaceConnectionControls();
     PlaceGroupControls();
     PlaceCollectControls();
@@ -144,8 +175,14 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     connect(&m_done, &QPushButton::clicked, this, &CConfigDlg::OnDone);
     connect(&m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(&m_fetchNewsgroups, &QPushButton::clicked, this, &CConfigDlg::OnFetchNewsgroups);
+    connect(&m_cancelFetch, &QPushButton::clicked, this, &CConfigDlg::OnCancelFetch);
+    connect(&m_forgetDeleted, &QPushButton::clicked, this, &CConfigDlg::OnForgetDeletedPictures);
     connect(&m_add, &QPushButton::clicked, this, &CConfigDlg::OnAdd);
     connect(&m_remove, &QPushButton::clicked, this, &CConfigDlg::OnRemove);
+}
+
+CConfigDlg::~CConfigDlg() {
+    StopBackgroundWork();
 }
 
 void CConfigDlg::PlaceConnectionControls() {
@@ -223,7 +260,8 @@ void CConfigDlg::PlaceGroupControls() {
 
 void CConfigDlg::PlaceCollectControls() {
     const CDialogUnits units = CDialogUnits::FromFont(font());
-    // The same two columns, then the two pattern fields side by side across both.
+    // The same two columns, then the two pattern fields side by side across both, then
+    // forgetting the deleted pictures, with what it does or did beside it.
     const int top = DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND;
     units.Place(m_collectLabel, 7, top, 80, 10);
     units.Place(m_collectPictures, 96, top, 52, 10);
@@ -234,8 +272,10 @@ void CConfigDlg::PlaceCollectControls() {
     units.Place(m_skipPosters, 7, top + 43, 168, 30);
     units.Place(m_skipSubjectsLabel, 180, top + 32, 168, 9);
     units.Place(m_skipSubjects, 180, top + 43, 168, 30);
-    for (QLabel* label :
-         {&m_collectLabel, &m_maxPostSizeLabel, &m_skipPostersLabel, &m_skipSubjectsLabel}) {
+    units.Place(m_forgetDeleted, 7, top + 78, 110, 14);
+    units.Place(m_forgetStatus, 122, top + 78, 226, 14);
+    for (QLabel* label : {&m_collectLabel, &m_maxPostSizeLabel, &m_skipPostersLabel,
+                          &m_skipSubjectsLabel, &m_forgetStatus}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
     SetId(m_collectPictures, IDC_COLLECT_PICTURES);
@@ -243,6 +283,10 @@ void CConfigDlg::PlaceCollectControls() {
     SetId(m_maxPostSize, IDC_MAX_POST_SIZE);
     SetId(m_skipPosters, IDC_SKIP_POSTERS);
     SetId(m_skipSubjects, IDC_SKIP_SUBJECTS);
+    SetId(m_forgetDeleted, IDC_FORGET_DELETED);
+    m_forgetDeleted.setToolTip(
+        QStringLiteral("Zarvo remembers the pictures you deleted, so that reposts of them are not "
+                       "collected again"));
 
     m_maxPostSize.setRange(0, static_cast<int>(CServerSettings::MAX_MEGABYTES));
     m_maxPostSize.setSpecialValueText(QStringLiteral("No limit"));
@@ -260,6 +304,7 @@ void CConfigDlg::PlaceCollectControls() {
     QWidget::setTabOrder(&m_collectArchives, &m_maxPostSize);
     QWidget::setTabOrder(&m_maxPostSize, &m_skipPosters);
     QWidget::setTabOrder(&m_skipPosters, &m_skipSubjects);
+    QWidget::setTabOrder(&m_skipSubjects, &m_forgetDeleted);
 }
 
 void CConfigDlg::ShowSettings(const CServerSettings& settings) {
@@ -366,45 +411,45 @@ void CConfigDlg::LoadPassword() {
 }
 
 void CConfigDlg::OnFetchNewsgroups() {
+    if (IsFetching()) {
+        return;
+    }
     if (m_newsServer.text().isEmpty()) {
         platform::ShowErrorBox("Please enter your news server name (usually 'news')");
         return;
     }
     const CServerAddress address = Address();
-    CNewsServer::Failure refused;
-    std::string failure =
-        FetchGroupList(address, TrustedFingerprint(address.HostAndPort()), refused);
-    if (refused.kind == CNewsServer::Failure::Kind::Certificate) {
-        // The worker's question: the answer holds for its runs too.
-        if (!platform::AskQuestion(refused.text + "\n\nTrust this certificate for " + address.host +
-                                   "?")) {
-            return;
-        }
-        const std::string fingerprint = refused.fingerprint;
-        std::string error;
-        if (!TrustCertificate(address.HostAndPort(), fingerprint, error)) {
-            platform::ShowErrorBox(error);
-        }
-        failure = FetchGroupList(address, fingerprint, refused);
-    }
-    if (!failure.empty()) {
-        platform::ShowErrorBox(failure);
-    }
+    m_fetchCancelled = false;
+    StartFetch(address, TrustedFingerprint(address.HostAndPort()), true);
 }
 
-std::string CConfigDlg::FetchGroupList(const CServerAddress& address, const std::string& trusted,
-                                       CNewsServer::Failure& refused) {
-    refused = {};
-    // The message waits until the wait cursor is gone, so that the user's pointer over the
-    // box is an ordinary one.
-    const CWaitCursor wait;
-    CNewsServer server(address.HostAndPort(), CNewsServer::NNTP_PORT);
-    server.SetSecurity(address.security);
+void CConfigDlg::StartFetch(const CServerAddress& address, const std::string& trusted,
+                            bool mayAsk) {
+    // The session is set up here, from the fields; its thread only uses it.
+    auto server = std::make_shared<CNewsServer>(address.HostAndPort(), CNewsServer::NNTP_PORT);
+    server->SetSecurity(address.security);
     std::string password = PasswordText();
-    server.SetCredentials(m_userName.text().toStdString(), password,
-                          m_allowUnencrypted.isChecked());
+    server->SetCredentials(m_userName.text().toStdString(), password,
+                           m_allowUnencrypted.isChecked());
     platform::WipeSecret(password);
-    server.SetTrustedFingerprint(trusted);
+    server->SetTrustedFingerprint(trusted);
+    m_fetchSession = server;
+    m_fetchHost = Text(address.host);
+    m_fetchClock.start();
+    m_fetchTicker.start();
+    m_fetchNewsgroups.setEnabled(false);
+    m_cancelFetch.setEnabled(true);
+    m_cancelFetch.show();
+    setCursor(Qt::BusyCursor);
+    ShowFetchProgress();
+    m_fetch.Start([this, server, address, mayAsk] {
+        const auto outcome = std::make_shared<FetchOutcome>(FetchGroupList(*server));
+        return [this, address, mayAsk, outcome] { OnFetchEnded(address, mayAsk, *outcome); };
+    });
+}
+
+CConfigDlg::FetchOutcome CConfigDlg::FetchGroupList(CNewsServer& server) {
+    FetchOutcome outcome;
     // Securing the connection or logging in failed: the session's words say more than the
     // general message.
     const auto failureText = [&server](const char* general) {
@@ -413,36 +458,187 @@ std::string CConfigDlg::FetchGroupList(const CServerAddress& address, const std:
                                                                 : failure.text;
     };
     if (!server.Init()) {
-        return "CNewsServer failed to initialize properly...";
+        outcome.failure = "CNewsServer failed to initialize properly...";
+        return outcome;
     }
     if (!server.Connect()) {
         if (server.LastFailure().kind == CNewsServer::Failure::Kind::Certificate) {
-            refused = server.LastFailure();
+            outcome.refused = server.LastFailure();
         }
-        return failureText("Couldn't connect to the news server...");
+        outcome.failure = failureText("Couldn't connect to the news server...");
+        return outcome;
     }
-    std::string failure;
     std::vector<std::unique_ptr<CNewsGroup>> groups;
     if (!server.FetchNewsGroups()) {
-        failure = failureText("Couldn't fetch the list of newsgroups...");
+        outcome.failure = failureText("Couldn't fetch the list of newsgroups...");
     } else if (!server.GetNewsGroups(groups)) {
-        failure = "Couldn't create a list of newsgroups...";
+        outcome.failure = "Couldn't create a list of newsgroups...";
     }
     // The list is in; the connection has nothing more to do.
     server.Disconnect();
-    if (failure.empty()) {
-        std::vector<std::string> names;
-        names.reserve(groups.size());
+    if (outcome.failure.empty()) {
+        outcome.names.reserve(groups.size());
         for (std::unique_ptr<CNewsGroup>& group : groups) {
-            names.push_back(std::move(group->name));
+            outcome.names.push_back(std::move(group->name));
             group.reset();
         }
-        // The server's list replaces the one shown, each name once; names the list refuses
-        // are skipped without a word. A failed fetch leaves the list as it was.
-        m_availableList.ResetContent();
-        m_availableList.AddStrings(std::move(names), CSortedNameList::Duplicates::Drop);
     }
-    return failure;
+    return outcome;
+}
+
+void CConfigDlg::OnFetchEnded(const CServerAddress& address, bool mayAsk, FetchOutcome& outcome) {
+    m_fetchSession.reset();
+    if (m_fetchCancelled) {
+        EndFetchDisplay(QStringLiteral("Cancelled; the list of newsgroups is as it was."));
+        return;
+    }
+    if (mayAsk && outcome.refused.kind == CNewsServer::Failure::Kind::Certificate) {
+        EndFetchDisplay({});
+        // The worker's question: the answer holds for its runs too.
+        if (!platform::AskQuestion(outcome.refused.text + "\n\nTrust this certificate for " +
+                                   address.host + "?")) {
+            return;
+        }
+        const std::string fingerprint = outcome.refused.fingerprint;
+        std::string error;
+        if (!TrustCertificate(address.HostAndPort(), fingerprint, error)) {
+            platform::ShowErrorBox(error);
+        }
+        StartFetch(address, fingerprint, false);
+        return;
+    }
+    if (!outcome.failure.empty()) {
+        // A failed fetch leaves the list as it was.
+        EndFetchDisplay({});
+        platform::ShowErrorBox(outcome.failure);
+        return;
+    }
+    // The server's list replaces the one shown, each name once; names the list refuses are
+    // skipped without a word.
+    m_availableList.ResetContent();
+    m_availableList.AddStrings(std::move(outcome.names), CSortedNameList::Duplicates::Drop);
+    EndFetchDisplay(
+        Text(Counted(static_cast<std::size_t>(m_availableList.GetCount()), "group", "groups")));
+}
+
+void CConfigDlg::OnCancelFetch() {
+    if (!IsFetching()) {
+        return;
+    }
+    // The session's blocked wait ends at once; its thread then ends with a failure that is
+    // not shown.
+    m_fetchCancelled = true;
+    m_fetchSession->Cancel();
+    m_fetchTicker.stop();
+    m_cancelFetch.setEnabled(false);
+    m_fetchStatus.setText(QStringLiteral("Cancelling\u2026"));
+}
+
+void CConfigDlg::ShowFetchProgress() {
+    // The session tells nothing before the whole list is in: the time it has taken so far.
+    const qint64 seconds = m_fetchClock.elapsed() / 1000;
+    QString text = QStringLiteral("Fetching the list of newsgroups from %1\u2026").arg(m_fetchHost);
+    if (seconds > 0) {
+        text += QStringLiteral(" %1 s").arg(seconds);
+    }
+    m_fetchStatus.setText(text);
+}
+
+void CConfigDlg::EndFetchDisplay(const QString& text) {
+    m_fetchTicker.stop();
+    m_cancelFetch.hide();
+    m_fetchNewsgroups.setEnabled(true);
+    unsetCursor();
+    m_fetchStatus.setText(text);
+}
+
+void CConfigDlg::OnForgetDeletedPictures() {
+    if (IsForgetting()) {
+        return;
+    }
+    m_forgetDeleted.setEnabled(false);
+    m_forgetStatus.setText(QStringLiteral("Counting the deleted pictures\u2026"));
+    // Opening the index reads the whole collection when the file is missing; closing the
+    // dialog stops that.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    m_forgetStop = stop;
+    m_forget.Start([this, stop] {
+        std::string error;
+        std::optional<std::size_t> missing;
+        CContentIndex index;
+        if (index.Open(CONTENT_INDEX_FILE_NAME, COLLECTION_ROOT, error, {}, stop.get())) {
+            missing = index.CountMissing();
+        }
+        return [this, missing, error] { OnDeletedCounted(missing, error); };
+    });
+}
+
+void CConfigDlg::OnDeletedCounted(std::optional<std::size_t> missing, const std::string& error) {
+    if (!missing) {
+        EndForgetDisplay({});
+        platform::ShowErrorBox(error);
+        return;
+    }
+    if (*missing == 0) {
+        EndForgetDisplay(QStringLiteral("No deleted pictures are remembered."));
+        return;
+    }
+    const std::string pictures = Counted(*missing, "picture", "pictures");
+    if (!platform::AskQuestion("Forget the " + pictures + " you deleted? Reposts of " +
+                               (*missing == 1 ? "it" : "them") + " will be collected again.")) {
+        EndForgetDisplay(Text(pictures + " you deleted " + (*missing == 1 ? "is" : "are") +
+                              " still remembered."));
+        return;
+    }
+    m_forgetStatus.setText(QStringLiteral("Forgetting the deleted pictures\u2026"));
+    m_forget.Start([this] {
+        std::string error;
+        const std::optional<std::size_t> forgotten = ForgetDeletedPictures(error);
+        return [this, forgotten, error] { OnDeletedForgotten(forgotten, error); };
+    });
+}
+
+void CConfigDlg::OnDeletedForgotten(std::optional<std::size_t> forgotten,
+                                    const std::string& error) {
+    if (!forgotten) {
+        EndForgetDisplay({});
+        platform::ShowErrorBox(error);
+        return;
+    }
+    EndForgetDisplay(Text("Forgot " + Counted(*forgotten, "picture", "pictures") + "."));
+}
+
+void CConfigDlg::EndForgetDisplay(const QString& text) {
+    m_forgetStop.reset();
+    m_forgetDeleted.setEnabled(true);
+    m_forgetStatus.setText(text);
+}
+
+void CConfigDlg::StopBackgroundWork() {
+    // Both are told to end before either is waited for.
+    if (m_fetchSession) {
+        m_fetchCancelled = true;
+        m_fetchSession->Cancel();
+    }
+    if (m_forgetStop) {
+        *m_forgetStop = true;
+    }
+    if (IsFetching()) {
+        m_fetch.Abandon();
+        EndFetchDisplay({});
+    }
+    m_fetchSession.reset();
+    if (IsForgetting()) {
+        // Forgetting itself cannot be stopped; a rewrite of the index that outlasts the wait
+        // ends on its own.
+        m_forget.Abandon();
+        EndForgetDisplay({});
+    }
+}
+
+void CConfigDlg::done(int result) {
+    StopBackgroundWork();
+    QDialog::done(result);
 }
 
 void CConfigDlg::OnAdd() {

@@ -6,27 +6,37 @@
 // and whether the password may go out unencrypted), how the worker walks a group (only new
 // articles, how many on a group's first run, connections, requests in flight) and what it
 // collects (pictures, pictures inside archives, the largest post, the posters and subjects to
-// skip). It opens filled from zarvo.cfg, zarvo.settings and the stored password; Done writes
-// all three back, Cancel writes nothing.
-// It shares nothing with the fetch worker but those files, and while Fetch Newsgroups talks to
-// the server the user-interface thread waits with it, behind the wait cursor.
+// skip, and forgetting the deleted pictures that the content index remembers). It opens filled
+// from zarvo.cfg, zarvo.settings and the stored password; Done writes all three back, Cancel
+// writes nothing.
+// It shares nothing with the fetch worker but those files. Fetch Newsgroups talks to the server
+// on a thread of its own, and the content index is read on another, so that the dialog stays
+// responsive; closing the dialog cancels the one and abandons the other, waiting a second at
+// most. Boxes are only ever shown on the window's thread.
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/CConfigView.h"
 #include "config/ServerSettings.h"
 #include "nntp/CNewsServer.h"
+#include "ui/CBackgroundJob.h"
 #include "ui/CListBox.h"
 
 class CConfigDlg : public QDialog, public CConfigView {
@@ -51,9 +61,14 @@ public:
     static constexpr int IDC_MAX_POST_SIZE = 1029;
     static constexpr int IDC_SKIP_POSTERS = 1030;
     static constexpr int IDC_SKIP_SUBJECTS = 1031;
+    static constexpr int IDC_FORGET_DELETED = 1032;
+    // Beside Fetch Newsgroups' progress line, shown while it runs.
+    static constexpr int IDC_CANCEL_FETCH = 1033;
 
     // Builds the controls; nothing is read yet.
     explicit CConfigDlg(QWidget* parent = nullptr);
+    // Cancels Fetch Newsgroups and abandons the content index's work, as closing does.
+    ~CConfigDlg() override;
 
     // Fills the dialog from zarvo.cfg and runs it; the dialog's result.
     int DoModal();
@@ -61,11 +76,23 @@ public:
     // step) and puts the focus on Done.
     void OnInitDialog();
 
-    // The buttons.
+    // The buttons. Fetch Newsgroups and Forget deleted pictures start their work and return;
+    // what it ends in comes later, through the event loop.
     void OnFetchNewsgroups();
+    void OnCancelFetch();
     void OnAdd();
     void OnRemove();
     void OnDone();
+    void OnForgetDeletedPictures();
+
+    // Every way of closing the dialog (Done, Cancel, Escape, the close box) ends here: a fetch
+    // under way is cancelled and its thread waited for, a second at most.
+    void done(int result) override;
+
+    // While Fetch Newsgroups' session works (twice when a certificate was trusted in between).
+    bool IsFetching() const { return m_fetch.Busy(); }
+    // From Forget deleted pictures until its outcome is told.
+    bool IsForgetting() const { return m_forget.Busy(); }
 
     // CConfigView, for LoadConfigFile. The server line is taken apart into the News Server
     // field (the host), Port and Security. Between the wait cursor's begin and end the names
@@ -103,6 +130,10 @@ public:
     // One wildmat a line; blank lines are skipped and blanks around a pattern dropped.
     QPlainTextEdit& SkipPostersField() { return m_skipPosters; }
     QPlainTextEdit& SkipSubjectsField() { return m_skipSubjects; }
+    // Fetch Newsgroups' progress, and then how it ended.
+    QLabel& FetchStatus() { return m_fetchStatus; }
+    // What Forget deleted pictures is doing, and then what it did.
+    QLabel& ForgetStatus() { return m_forgetStatus; }
 
 private:
     // What the News Server, Port and Security fields showed when the server line was read.
@@ -132,10 +163,27 @@ private:
     std::string PasswordText() const;
     // The trusted certificate of the server, as zarvo.settings holds it now.
     std::string TrustedFingerprint(const std::string& hostAndPort) const;
-    // One attempt at the server's group list, with the certificate given trusted. The message
-    // for the user when it failed; `refused` tells a certificate that does not verify.
-    std::string FetchGroupList(const CServerAddress& address, const std::string& trusted,
-                               CNewsServer::Failure& refused);
+    // What one attempt at the server's group list ended in.
+    struct FetchOutcome {
+        std::vector<std::string> names;
+        std::string failure;           // for the user; empty when the list came
+        CNewsServer::Failure refused;  // a certificate that does not verify
+    };
+    // One attempt at the server's group list with the session set up for it, on the fetch's
+    // thread; it touches nothing of the dialog.
+    static FetchOutcome FetchGroupList(CNewsServer& server);
+    // Starts an attempt with the certificate given trusted; the certificate refused is asked
+    // about only when `mayAsk`.
+    void StartFetch(const CServerAddress& address, const std::string& trusted, bool mayAsk);
+    // On the window's thread: asks about the certificate, shows the failure or the list.
+    void OnFetchEnded(const CServerAddress& address, bool mayAsk, FetchOutcome& outcome);
+    void ShowFetchProgress();
+    void EndFetchDisplay(const QString& text);
+    // Cancels the fetch and stops the content index's work, waiting for each a bounded time.
+    void StopBackgroundWork();
+    void OnDeletedCounted(std::optional<std::size_t> missing, const std::string& error);
+    void OnDeletedForgotten(std::optional<std::size_t> forgotten, const std::string& error);
+    void EndForgetDisplay(const QString& text);
     // The key of the password for the user and the server the dialog opened with; empty when
     // there was no user name or no server.
     std::string OpenedPasswordKey() const;
@@ -182,6 +230,20 @@ private:
     QPlainTextEdit m_skipPosters;
     QLabel m_skipSubjectsLabel;
     QPlainTextEdit m_skipSubjects;
+    QLabel m_fetchStatus;
+    QPushButton m_cancelFetch;
+    QPushButton m_forgetDeleted;
+    QLabel m_forgetStatus;
+
+    // Fetch Newsgroups under way: its session (for Cancel, from this thread), the server it
+    // asks, since when, and whether the user cancelled it.
+    std::shared_ptr<CNewsServer> m_fetchSession;
+    QString m_fetchHost;
+    QElapsedTimer m_fetchClock;
+    QTimer m_fetchTicker;
+    bool m_fetchCancelled = false;
+    // Ends the rebuild of a missing content index while the deleted pictures are counted.
+    std::shared_ptr<std::atomic<bool>> m_forgetStop;
 
     // zarvo.settings as the dialog opened; the server line as read, and the fields it gave.
     CServerSettings m_settings;
@@ -192,4 +254,8 @@ private:
     bool m_gathering = false;
     std::vector<std::string> m_pendingSelected;
     std::vector<std::string> m_pendingAvailable;
+
+    // Last, so that they go first, before anything their call backs touch.
+    CBackgroundJob m_fetch{*this};
+    CBackgroundJob m_forget{*this};
 };

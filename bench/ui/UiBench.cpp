@@ -160,6 +160,10 @@ double FetchFromServer(const std::vector<std::string>& names) {
     Settle(dialog);
     const auto start = Clock::now();
     dialog.OnFetchNewsgroups();
+    // The list comes on the fetch's thread and is shown through the event loop.
+    while (dialog.IsFetching()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     Settle(dialog);
     const std::chrono::duration<double> took = Clock::now() - start;
     if (dialog.AvailableList().GetCount() != static_cast<int>(names.size())) {

@@ -1,8 +1,8 @@
 // The configuration dialog: what it opens with (each available name once), Add's prefix rule,
 // Remove, Fetch Newsgroups against a scripted server (twice, failing, over TLS with a certificate
-// to trust, with a log-in), Done and Cancel and what each leaves in zarvo.cfg and
-// zarvo.settings, what to collect and its patterns, the password file, and a file with a line
-// the lists refuse.
+// to trust, with a log-in, cancelled, and cut short by closing the dialog), Done and Cancel and
+// what each leaves in zarvo.cfg and zarvo.settings, what to collect and its patterns, forgetting
+// the deleted pictures, the password file, and a file with a line the lists refuse.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,14 +12,18 @@
 #include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <utility>
 
 #include "config/ConfigFile.h"
 #include "config/PasswordFile.h"
 #include "config/ServerSettings.h"
+#include "decode/CContentIndex.h"
 #include "tests/support/Capture.h"
 #include "tests/support/NewsSpool.h"
 #include "tests/support/ScriptedNntpServer.h"
@@ -59,6 +63,12 @@ protected:
         dialog->OnInitDialog();
         dialog->show();
         return dialog;
+    }
+
+    // Fetch Newsgroups, waited for until its outcome is shown.
+    static void Fetch(CConfigDlg& dialog) {
+        dialog.OnFetchNewsgroups();
+        ASSERT_TRUE(test::WaitUntil([&dialog] { return !dialog.IsFetching(); }));
     }
 
     static void Select(CListBox& list, const std::string& name) {
@@ -141,11 +151,12 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsTwiceListsEachGroupOnceAndDisconnectsEachTi
     test::WriteFile("zarvo.cfg", "x\nchosen\n" + SEP + "\nalt.cached\nalt.pictures\n");
     const auto dialog = Open();
     dialog->SetServerText(server.Address());
-    dialog->OnFetchNewsgroups();
-    dialog->OnFetchNewsgroups();
+    Fetch(*dialog);
+    Fetch(*dialog);
 
     // The server's list replaces the cached one; the selection is kept as it is.
     EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.pictures", "Comp.Graphics"));
+    EXPECT_EQ(dialog->FetchStatus().text(), "2 groups");
     EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
     EXPECT_EQ(dialog->ServerText(), server.Address());
     // Each fetch ends its session with quit instead of leaving the connection open.
@@ -158,13 +169,18 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsTwiceListsEachGroupOnceAndDisconnectsEachTi
               server.Address() + "\nchosen\n" + SEP + "\nalt.pictures\nComp.Graphics\n");
 }
 
-TEST_F(ConfigDlgTest, FetchNewsgroupsSkipsNamesTheListRefuses) {
-    server.On("LIST", test::ScriptedReply::Text(
-                          "215 list follows\r\ngood.one 2 1 y\r\nbad\x01name 2 1 y\r\n.\r\n"));
+TEST_F(ConfigDlgTest, FetchNewsgroupsSkipsNamesTheListRefusesAndCountsTheRest) {
+    std::string list = "215 list follows\r\ngood.one 2 1 y\r\nbad\x01name 2 1 y\r\n";
+    for (int i = 1; i < 1000; ++i) {
+        list += "g." + std::to_string(i) + " 2 1 y\r\n";
+    }
+    server.On("LIST", test::ScriptedReply::Text(list + ".\r\n"));
     const auto dialog = Open();
     dialog->SetServerText(server.Address());
-    dialog->OnFetchNewsgroups();
-    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("good.one"));
+    Fetch(*dialog);
+    EXPECT_EQ(dialog->AvailableList().GetCount(), 1000);
+    EXPECT_TRUE(dialog->AvailableList().Contains("good.one"));
+    EXPECT_EQ(dialog->FetchStatus().text(), "1,000 groups");
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
@@ -173,11 +189,11 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsFailuresLeaveTheListsAsTheyWere) {
     server.On("LIST", test::ScriptedReply::Text("502 no list for you\r\n"));
     const auto dialog = Open();
     dialog->SetServerText("");
-    dialog->OnFetchNewsgroups();  // no server named
+    Fetch(*dialog);  // no server named
     dialog->SetServerText("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()));
-    dialog->OnFetchNewsgroups();
+    Fetch(*dialog);
     dialog->SetServerText(server.Address());
-    dialog->OnFetchNewsgroups();
+    Fetch(*dialog);
     EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter your news server name (usually 'news')",
                                            "Couldn't connect to the news server...",
                                            "Couldn't fetch the list of newsgroups..."));
@@ -185,6 +201,114 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsFailuresLeaveTheListsAsTheyWere) {
     EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
     // The wait cursor is gone again after every failure.
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ConfigDlgTest, FetchNewsgroupsFromASilentServerShowsItsSecondsAndCancelEndsItAsItWas) {
+    test::WriteFile("zarvo.cfg", "x\nchosen\n" + SEP + "\nalt.cached\n");
+    server.On("LIST", ScriptedReply::Silence());
+    const auto dialog = Open();
+    dialog->SetServerText(server.Address());
+    dialog->OnFetchNewsgroups();
+    ASSERT_TRUE(server.WaitForCommands(1));
+    // The dialog goes on meanwhile: its progress line counts the seconds, a field takes keys.
+    const QString progress = "Fetching the list of newsgroups from 127.0.0.1\u2026";
+    EXPECT_THAT(dialog->FetchStatus().text().toStdString(),
+                ::testing::StartsWith(progress.toStdString()));
+    ASSERT_TRUE(test::WaitUntil([&] { return dialog->FetchStatus().text() == progress + " 1 s"; }));
+    QTest::keyClicks(&dialog->UserNameField(), "bob");
+    EXPECT_EQ(dialog->UserNameField().text(), "bob");
+    auto* fetch = test::Control<QPushButton>(*dialog, 1012);
+    auto* cancel = test::Control<QPushButton>(*dialog, CConfigDlg::IDC_CANCEL_FETCH);
+    EXPECT_FALSE(fetch->isEnabled());
+    ASSERT_TRUE(cancel->isVisible());
+    EXPECT_LE(cancel->sizeHint().width(), cancel->width());
+
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    // Long before the session's time-out of a minute.
+    ASSERT_TRUE(test::WaitUntil([&] { return !dialog->IsFetching(); }, std::chrono::seconds{5}));
+    EXPECT_EQ(dialog->FetchStatus().text(), "Cancelled; the list of newsgroups is as it was.");
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.cached"));
+    EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
+    EXPECT_TRUE(fetch->isEnabled());
+    EXPECT_FALSE(cancel->isVisible());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, ClosingTheDialogDuringAFetchCancelsItAndLeavesTheListAsItWas) {
+    server.On("LIST", ScriptedReply::Silence());
+    const auto lists = [this] {
+        const std::vector<std::string> commands = server.Commands();
+        return std::count(commands.begin(), commands.end(), "LIST");
+    };
+    for (int way = 0; way < 4; ++way) {
+        test::WriteFile("zarvo.cfg", "x\nchosen\n" + SEP + "\nalt.cached\n");
+        const auto dialog = Open();
+        dialog->SetServerText(server.Address());
+        dialog->OnFetchNewsgroups();
+        ASSERT_TRUE(test::WaitUntil([&] { return lists() == way + 1; })) << way;
+        if (way == 0) {
+            QTest::mouseClick(dialog->findChild<QWidget*>("2"), Qt::LeftButton);  // Cancel
+        } else if (way == 1) {
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        } else if (way == 2) {
+            dialog->close();
+        } else {
+            dialog->OnDone();
+        }
+        // Closed at once, with the fetch's thread gone and its list never shown.
+        EXPECT_FALSE(dialog->isVisible()) << way;
+        EXPECT_FALSE(dialog->IsFetching()) << way;
+        EXPECT_EQ(dialog->result(), way == 3 ? QDialog::Accepted : QDialog::Rejected) << way;
+        test::RunEventsFor(std::chrono::milliseconds{50});
+        EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.cached")) << way;
+        EXPECT_EQ(dialog->FetchStatus().text(), "") << way;
+    }
+    EXPECT_EQ(test::ReadFile("zarvo.cfg"),
+              server.Address() + "\nchosen\n" + SEP + "\nalt.cached\n");  // Done's
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, ForgetDeletedPicturesCountsThemAsksAndForgetsThemOffTheWindowsThread) {
+    std::filesystem::create_directories("images/g");
+    test::WriteFile("images/g/kept.jpg", "a picture that stays");
+    test::WriteFile("images/g/deleted.jpg", "a picture the user deletes");
+    std::string error;
+    ASSERT_TRUE(CContentIndex().Open(CONTENT_INDEX_FILE_NAME, "images", error)) << error;
+    std::filesystem::remove("images/g/deleted.jpg");
+    // The index as a later run reads it: pictures remembered, and of them deleted.
+    const auto remembered = [] {
+        CContentIndex index;
+        std::string error;
+        EXPECT_TRUE(index.Open(CONTENT_INDEX_FILE_NAME, "images", error)) << error;
+        return std::pair{index.Size(), index.CountMissing()};
+    };
+    const std::string question =
+        "? Forget the 1 picture you deleted? Reposts of it will be collected again.";
+    const struct {
+        bool yes;
+        std::string told;
+        std::size_t remembered, deleted, questions;
+    } clicks[] = {
+        {false, "1 picture you deleted is still remembered.", 2, 1, 1},
+        {true, "Forgot 1 picture.", 1, 0, 2},
+        {true, "No deleted pictures are remembered.", 1, 0, 2},  // nothing to ask
+    };
+    const auto dialog = Open();
+    auto* forget = test::Control<QPushButton>(*dialog, CConfigDlg::IDC_FORGET_DELETED);
+    ASSERT_NE(forget, nullptr);
+    EXPECT_EQ(forget->text(), "Forget deleted pictures\u2026");
+    for (const auto& click : clicks) {
+        boxes.AnswerQuestions(click.yes);
+        QTest::mouseClick(forget, Qt::LeftButton);
+        EXPECT_EQ(dialog->ForgetStatus().text(), "Counting the deleted pictures\u2026");
+        EXPECT_FALSE(forget->isEnabled());
+        ASSERT_TRUE(test::WaitUntil([&] { return !dialog->IsForgetting(); }));
+        EXPECT_EQ(dialog->ForgetStatus().text().toStdString(), click.told);
+        EXPECT_TRUE(forget->isEnabled());
+        EXPECT_EQ(remembered(), std::pair(click.remembered, click.deleted)) << click.told;
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>(click.questions, question));
+    }
 }
 
 TEST_F(ConfigDlgTest, DoneWritesTheListsInTheirOrder) {
@@ -310,7 +434,7 @@ TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheFieldsBelowFollowThem
     }
     for (std::size_t i = 0; i < below.size(); ++i) {
         if (qobject_cast<QLabel*>(below[i]) != nullptr ||
-            qobject_cast<QCheckBox*>(below[i]) != nullptr) {
+            qobject_cast<QAbstractButton*>(below[i]) != nullptr) {
             EXPECT_LE(below[i]->sizeHint().width(), below[i]->width()) << name(below[i]);
         }
         for (std::size_t j = i + 1; j < below.size(); ++j) {
@@ -670,7 +794,7 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsOverTlsAsksBeforeTrustingACertificateThatDo
     const auto dialog = Open();
     dialog->SetServerText("nntps://" + server.Address());
 
-    dialog->OnFetchNewsgroups();  // No
+    Fetch(*dialog);  // No
     ASSERT_EQ(boxes.Texts().size(), 1u);
     const std::string question = boxes.Texts().front();
     EXPECT_THAT(question, ::testing::StartsWith("? Zarvo did not connect to 127.0.0.1: its "
@@ -681,13 +805,13 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsOverTlsAsksBeforeTrustingACertificateThatDo
     EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
 
     boxes.AnswerQuestions(true);
-    dialog->OnFetchNewsgroups();  // Yes: trusted for good, and the list comes
+    Fetch(*dialog);  // Yes: trusted for good, and the list comes
     EXPECT_THAT(boxes.Texts(), ElementsAre(question, question));
     EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.secure"));
     EXPECT_THAT(test::ReadFile(SETTINGS_FILE_NAME),
                 HasSubstr("trust=127.0.0.1:" + std::to_string(server.Port()) + " " +
                           certificate.Fingerprint()));
-    dialog->OnFetchNewsgroups();  // not asked again
+    Fetch(*dialog);  // not asked again
     EXPECT_EQ(boxes.Texts().size(), 2u);
     EXPECT_THAT(server.Commands(), ElementsAre("LIST", "quit", "LIST", "quit"));
 }
@@ -723,7 +847,7 @@ TEST_F(ConfigDlgTest,
         dialog->UserNameField().setText(QString::fromStdString(c.user));
         dialog->PasswordField().setText(QString::fromStdString(password));
         dialog->AllowUnencryptedField().setChecked(c.allowUnencrypted);
-        dialog->OnFetchNewsgroups();
+        Fetch(*dialog);
         const std::vector<std::string> texts = boxes.Texts();
         const std::vector<std::string> shown(texts.begin() + static_cast<long>(shownBefore),
                                              texts.end());
