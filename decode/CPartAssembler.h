@@ -6,7 +6,10 @@
 // never loses or corrupts what came before. When every byte is there and the checks pass, the
 // picture is published into images/<group>/ under the same rules as any picture. A part that
 // is missing never shifts later data: a picture with a gap is never published. Pending pictures
-// that got no new part for a week are removed at start.
+// that got no new part for a week are removed at start. A picture larger than its limit, and
+// parts that would take a group's pending files past theirs, are passed over, so that no part
+// makes a file larger than the limit says. A whole that fails its CRC is set aside, never read
+// again, and a repost under the same key begins afresh.
 //
 // It decodes nothing itself: it is handed decoded, checked parts. What becomes of a finished
 // picture is its finisher's to say (by default it is published as it is).
@@ -23,8 +26,13 @@
 
 class CPartAssembler {
 public:
-    // How long a pending picture waits for a new part before it is given up.
+    // How long a pending picture waits for a new part before it is given up, and a whole that
+    // failed its CRC is kept aside.
     static constexpr std::chrono::hours STALE_AFTER{24 * 7};
+    // The largest picture until SetMaxPictureBytes says otherwise.
+    static constexpr std::uint64_t DEFAULT_MAX_PICTURE_BYTES = std::uint64_t{1024} << 20;
+    // The pending files of one group hold at most this many largest pictures.
+    static constexpr std::uint64_t GROUP_PICTURES = 4;
 
     // One part, decoded and checked on its own.
     struct Part {
@@ -40,6 +48,12 @@ public:
         std::string_view data;                 // the part's decoded bytes
         std::optional<std::uint32_t> fileCrc;  // the whole file's CRC32, when the part gives it
         bool last = false;                     // Ordered: this part ends the picture
+        // The article the part came from (its number or its message-id), kept in the record and
+        // named when the whole fails; empty when unknown.
+        std::string source;
+        // The key an earlier version gave the same part, when it differs from `key`: a picture
+        // pending under it, and under no record of `key`, is continued rather than lost.
+        std::string formerKey;
     };
 
     // Takes a whole, checked picture: its data file (which stays where it is), its name and its
@@ -52,8 +66,9 @@ public:
             Waiting,    // kept until the other parts come
             Duplicate,  // that part is there already
             Unfit,      // the part does not fit its picture
+            TooLarge,   // its picture, or the group's pending pictures, would pass their limit
             Failed,     // it could not be kept, or the whole could not be finished: try again
-            Refused,    // the whole fails its CRC: it can never be right as put together
+            Refused,    // the whole fails its CRC and is set aside: it can never be right
             Finished,   // the finisher took the whole
         };
         State state = State::Waiting;
@@ -69,14 +84,18 @@ public:
     // Replaces the finisher; by default a finished picture is published into
     // images/<group>/<name> (PublishPicture).
     void SetFinisher(Finisher finisher) { m_finisher = std::move(finisher); }
+    // The largest picture, in bytes (at least 1): a part of a larger one is passed over, and so
+    // is one that would take its group's pending files past GROUP_PICTURES times as much.
+    void SetMaxPictureBytes(std::uint64_t bytes);
 
     // Adds a part of a picture of the group.
     Result Add(const std::string& group, const Part& part);
     // As Add: the path of the first picture it finished, or "" (the part is kept for later, or
-    // was a duplicate or unfit, which the log says).
+    // was a duplicate, unfit or too large, which the log says).
     std::string AddPart(const std::string& group, const Part& part);
 
-    // Removes the pending pictures, and leftovers of pictures, that got no new part for `age`.
+    // Removes the pending pictures, leftovers of pictures and wholes set aside that got no new
+    // part for `age`.
     static void RemoveStale(const std::string& pendingRoot, std::chrono::hours age = STALE_AFTER);
 
 private:
@@ -86,4 +105,5 @@ private:
     std::string m_pendingRoot;
     std::string m_pictureRoot;
     Finisher m_finisher;
+    std::uint64_t m_maxPictureBytes = DEFAULT_MAX_PICTURE_BYTES;
 };

@@ -7,7 +7,9 @@
 
 namespace {
 
-constexpr std::string_view FIRST_LINE = "zarvo pending picture 1";
+// The version written. The one before it (1) had no source after a part.
+constexpr std::string_view FIRST_LINE = "zarvo pending picture 2";
+constexpr std::string_view FIRST_LINE_1 = "zarvo pending picture 1";
 
 std::string Hex(std::string_view bytes) {
     static constexpr char DIGITS[] = "0123456789abcdef";
@@ -78,7 +80,8 @@ std::string CPendingRecord::Serialize() const {
     text += lastSeen ? "1" : "0";
     for (const Piece& piece : pieces) {
         text += "\npart " + std::to_string(piece.number) + " " + std::to_string(piece.offset) +
-                " " + std::to_string(piece.length);
+                " " + std::to_string(piece.length) + " " +
+                (piece.source.empty() ? "-" : Hex(piece.source));
     }
     text += "\nend\n";
     return text;
@@ -101,9 +104,10 @@ std::optional<CPendingRecord> CPendingRecord::Parse(std::string_view text) {
     }
     // The first line, then kind, key, name, size, total, crc and last in that order, then parts.
     constexpr std::size_t FIXED = 8;
-    if (lines.size() < FIXED || lines[0] != FIRST_LINE) {
+    if (lines.size() < FIXED || (lines[0] != FIRST_LINE && lines[0] != FIRST_LINE_1)) {
         return std::nullopt;
     }
+    const std::size_t partWords = lines[0] == FIRST_LINE ? 5 : 4;
     CPendingRecord record;
     const char* const keys[] = {"kind", "key", "name", "size", "total", "crc", "last"};
     std::string_view values[std::size(keys)];
@@ -138,9 +142,19 @@ std::optional<CPendingRecord> CPendingRecord::Parse(std::string_view text) {
     for (std::size_t i = FIXED; i < lines.size(); ++i) {
         const std::vector<std::string_view> words = Words(lines[i]);
         Piece piece;
-        if (words.size() != 4 || words[0] != "part" || !ParseNumber(words[1], piece.number) ||
-            !ParseNumber(words[2], piece.offset) || !ParseNumber(words[3], piece.length) ||
-            piece.number == 0 || !record.Add(piece)) {
+        if (words.size() != partWords || words[0] != "part" ||
+            !ParseNumber(words[1], piece.number) || !ParseNumber(words[2], piece.offset) ||
+            !ParseNumber(words[3], piece.length) || piece.number == 0) {
+            return std::nullopt;
+        }
+        if (partWords == 5 && words[4] != "-") {
+            std::optional<std::string> source = FromHex(words[4]);
+            if (!source || source->empty()) {
+                return std::nullopt;
+            }
+            piece.source = std::move(*source);
+        }
+        if (!record.Add(piece)) {
             return std::nullopt;
         }
     }

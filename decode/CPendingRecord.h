@@ -2,8 +2,8 @@
 
 // The bookkeeping of one picture that is being put together from parts posted in separate
 // articles: which picture it is, and which of its parts are on disk already. It is a short text,
-// one item a line, behind a versioned first line; Parse takes only what Serialize writes, so a
-// damaged record is never half believed. It does no I/O.
+// one item a line, behind a versioned first line; Parse takes only what Serialize writes (and
+// what the version before it wrote), so a damaged record is never half believed. It does no I/O.
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +20,7 @@ struct CPendingRecord {
         std::uint32_t number = 0;  // 1-based
         std::uint64_t offset = 0;  // Ranges: where its bytes go
         std::uint64_t length = 0;  // its decoded bytes
+        std::string source;        // the article it came from; empty when unknown
 
         bool operator==(const Piece&) const = default;
     };

@@ -33,6 +33,11 @@ CArticleOutcome ExtractArticle(CPartAssembler& assembler, CPictureCollector& col
                                const CPostTarget* target) {
     CArticleOutcome outcome;
     const std::string poster = HeaderField(message.header, "From");
+    // What the assembler's record names the article by.
+    std::string source = HeaderField(message.header, "Message-ID");
+    if (source.empty()) {
+        source = std::to_string(message.number);
+    }
     if (std::optional<CYEncPart> yenc = DecodeYEncArticle(message.body)) {
         if (!yenc->Verified()) {
             platform::WriteConsole("article " + std::to_string(message.number) +
@@ -52,9 +57,11 @@ CArticleOutcome ExtractArticle(CPartAssembler& assembler, CPictureCollector& col
         }
         CPartAssembler::Part part;
         part.kind = CPendingRecord::Kind::Ranges;
-        // The poster belongs to the key: two posters' files of one name and size never mix.
-        part.key = yenc->name + "\n" + std::to_string(yenc->fileSize) + "\n" +
-                   std::to_string(yenc->total) + "\n" + poster;
+        // The poster belongs to the key: two posters' files of one name and size never mix. A
+        // picture begun by a version whose key left the poster out is finished under that key.
+        part.formerKey =
+            yenc->name + "\n" + std::to_string(yenc->fileSize) + "\n" + std::to_string(yenc->total);
+        part.key = part.formerKey + "\n" + poster;
         part.name = name;
         part.number = yenc->part;
         part.total = yenc->total;
@@ -62,6 +69,7 @@ CArticleOutcome ExtractArticle(CPartAssembler& assembler, CPictureCollector& col
         part.offset = yenc->begin - 1;
         part.data = yenc->data;
         part.fileCrc = yenc->fileCrc;
+        part.source = source;
         outcome.collected = FromAssembler(assembler.Add(group, part));
         return outcome;
     }
@@ -85,6 +93,7 @@ CArticleOutcome ExtractArticle(CPartAssembler& assembler, CPictureCollector& col
             part.total = numbers->total;
             part.data = uu.data;
             part.last = uu.ended;
+            part.source = source;
             outcome.collected = FromAssembler(assembler.Add(group, part));
             return outcome;
         }

@@ -46,6 +46,7 @@ bool CFetchRun::OpenCollection(std::string& error) {
     options.archiveLimits.maxBytes = std::uint64_t{settings.archiveMaxMegabytes} * MEGABYTE;
     options.archiveLimits.maxFiles = settings.archiveMaxFiles;
     collector = std::make_unique<CPictureCollector>("images", CArticleFile::FOLDER, index, options);
+    assembler.SetMaxPictureBytes(std::uint64_t{settings.maxPictureMegabytes} * MEGABYTE);
     assembler.SetFinisher(
         [this](const std::string& data, const std::string& name, const std::string& group) {
             return collector->CollectFile(data, name, group,
