@@ -18,6 +18,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Console.h"
 #include "platform/ProgramFolder.h"
+#include "platform/UniqueFd.h"
+#include "platform/WriteAll.h"
 
 namespace fs = std::filesystem;
 
@@ -57,28 +59,6 @@ std::string PendingStem(const std::string& name) {
         0, rest.starts_with(std::string(SET_ASIDE) + ".") ? dot + SET_ASIDE.size() : dot);
 }
 
-class CFile {
-public:
-    explicit CFile(int fd) : m_fd(fd) {}
-    ~CFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    CFile(const CFile&) = delete;
-    CFile& operator=(const CFile&) = delete;
-    int Get() const { return m_fd; }
-    // Closes the file; false when closing reported a failure.
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
 // Holds the group's lock file for as long as it lives: two Zarvos in one folder add their parts
 // one after the other.
 class CGroupLock {
@@ -90,12 +70,12 @@ public:
     bool Locked() const { return m_locked; }
 
 private:
-    CFile m_file;
+    platform::UniqueFd m_file;
     bool m_locked = false;
 };
 
 bool ReadWhole(const std::string& path, std::string& text) {
-    const CFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
         return false;
     }
@@ -115,27 +95,12 @@ bool ReadWhole(const std::string& path, std::string& text) {
     }
 }
 
-bool WriteAll(int fd, std::string_view data, std::uint64_t offset) {
-    while (!data.empty()) {
-        const ssize_t count = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(count));
-        offset += static_cast<std::uint64_t>(count);
-    }
-    return true;
-}
-
 // Puts the bytes at their place in the pending file and on the disk, before the record says
 // they are there.
 bool WriteAt(const std::string& path, std::string_view data, std::uint64_t offset) {
-    CFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-    return file.Get() >= 0 && WriteAll(file.Get(), data, offset) && ::fsync(file.Get()) == 0 &&
-           file.Close();
+    platform::UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    return file.Get() >= 0 && platform::WriteAll(file.Get(), data, static_cast<off_t>(offset)) &&
+           ::fsync(file.Get()) == 0 && file.Close();
 }
 
 // The pending file a part is written into, as it was before: a failure puts it back, so that
@@ -170,7 +135,7 @@ private:
 
 // Copies the file's bytes to the end of `output`; false on a read or write failure.
 bool Append(int output, std::uint64_t& offset, const std::string& path, std::vector<char>& block) {
-    const CFile input(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd input(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (input.Get() < 0) {
         return false;
     }
@@ -182,8 +147,9 @@ bool Append(int output, std::uint64_t& offset, const std::string& path, std::vec
         if (count <= 0) {
             return count == 0;
         }
-        if (!WriteAll(output, std::string_view(block.data(), static_cast<std::size_t>(count)),
-                      offset)) {
+        if (!platform::WriteAll(output,
+                                std::string_view(block.data(), static_cast<std::size_t>(count)),
+                                static_cast<off_t>(offset))) {
             return false;
         }
         offset += static_cast<std::uint64_t>(count);
@@ -191,7 +157,7 @@ bool Append(int output, std::uint64_t& offset, const std::string& path, std::vec
 }
 
 std::optional<std::uint32_t> FileCrc(const std::string& path, std::vector<char>& block) {
-    const CFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
         return std::nullopt;
     }
@@ -425,7 +391,8 @@ CPartAssembler::Result CPartAssembler::Finish(const std::string& folder, const s
     const std::string dataPath = folder + "/" + id + ".data";
     std::vector<char> block(COPY_BLOCK);
     if (record.kind == CPendingRecord::Kind::Ordered) {
-        CFile output(::open(dataPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        platform::UniqueFd output(
+            ::open(dataPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
         std::uint64_t offset = 0;
         bool joined = output.Get() >= 0;
         for (const CPendingRecord::Piece& piece : record.pieces) {
