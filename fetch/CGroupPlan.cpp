@@ -68,8 +68,9 @@ bool CGroupPlan::StillBeingPosted(const CPost& post) const {
     for (const CPost::Part& part : post.listed) {
         highest = std::max(highest, part.number);
     }
-    const std::vector<std::uint32_t> missing = post.Missing();
-    return !missing.empty() && missing.front() > highest &&
+    // Every part up to the highest listed is there (the parts listed are distinct), and some
+    // after it are not: what is missing is the newest.
+    return post.listed.size() == highest && highest < post.parts &&
            static_cast<std::uint64_t>(post.Newest()) + SPAN >= m_groupLast;
 }
 
@@ -126,9 +127,21 @@ void CGroupPlan::Decide(const CPost& post, std::vector<CPlannedArticle>& work) {
 }
 
 void CGroupPlan::DecideSet(std::vector<CPost>& set, std::vector<CPlannedArticle>& work) {
-    std::sort(set.begin(), set.end(), [](const CPost& a, const CPost& b) {
+    std::stable_sort(set.begin(), set.end(), [](const CPost& a, const CPost& b) {
         return ArchiveVolumeOf(a.name)->index < ArchiveVolumeOf(b.name)->index;
     });
+    // A volume posted twice (a repost in the same window) is fetched once.
+    for (auto volume = set.begin(); volume != set.end();) {
+        const auto earlier = std::find_if(set.begin(), volume, [&volume](const CPost& other) {
+            return ArchiveVolumeOf(other.name)->index == ArchiveVolumeOf(volume->name)->index;
+        });
+        if (earlier != volume) {
+            Emit(*volume, nullptr, work);
+            volume = set.erase(volume);
+        } else {
+            ++volume;
+        }
+    }
     const CArchiveVolume last = *ArchiveVolumeOf(set.back().name);
     std::uint64_t bytes = 0;
     bool whole = set.size() == last.index + 1;
@@ -167,7 +180,8 @@ std::vector<CPlannedArticle> CGroupPlan::TakeWork(bool final) {
     for (CPost& post : m_posts.TakeSettled(m_frontier, SPAN, final)) {
         const std::optional<CArchiveVolume> volume = ArchiveVolumeOf(post.name);
         if (volume && KindOfName(post.name) == FileKind::Archive) {
-            m_sets[volume->stem].push_back(std::move(post));
+            // One poster's volumes of one name make a set.
+            m_sets[post.poster + "\n" + volume->stem].push_back(std::move(post));
         } else {
             Decide(post, work);
         }
