@@ -33,19 +33,21 @@ bool StopRequested(const ThreadArg& arg) {
 
 enum class Opened { Yes, Refused, Stopped, Lost };
 
-// Selects the group; when the connection turns out to be lost, wins it back first. `connected`
-// says whether the run ever had a connection: without one every group is simply refused.
+// Selects the group; when the connection is lost (given up by the last group, or found lost
+// now), wins it back first. `connected` says whether the run ever had a connection: without one
+// every group is simply refused.
 Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bool connected,
                  int& tries, std::unique_ptr<CNewsGroup>& group, std::string& why) {
-    const bool hadConnection = connected && !arg.server.ConnectionLost();
-    if (arg.server.Open(name, group)) {
-        return Opened::Yes;
-    }
-    if (StopRequested(arg)) {
-        return Opened::Stopped;
-    }
-    if (!hadConnection || !arg.server.ConnectionLost()) {
-        return Opened::Refused;
+    if (!connected || !arg.server.ConnectionLost()) {
+        if (arg.server.Open(name, group)) {
+            return Opened::Yes;
+        }
+        if (StopRequested(arg)) {
+            return Opened::Stopped;
+        }
+        if (!connected || !arg.server.ConnectionLost()) {
+            return Opened::Refused;
+        }
     }
     switch (ReconnectToGroup(arg.server, arg.stop, status, name, tries, group, why)) {
         case Reconnect::Resumed:

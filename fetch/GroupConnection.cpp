@@ -1,5 +1,6 @@
 #include "fetch/GroupConnection.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <exception>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "fetch/Reconnect.h"
+#include "nntp/ArticleReply.h"
 #include "platform/Console.h"
 
 namespace {
@@ -29,8 +31,39 @@ struct InFlight {
 };
 
 // LogInNeeded: the server answered 480 (RFC 4643, 2.2): it serves no article before a log-in
-// that this connection did not make.
-enum class ReadOutcome { Article, Lost, LogInNeeded };
+// that this connection did not make. OutOfStep: the reply names another article than the one
+// asked for, so the replies can no longer be matched to the requests.
+enum class ReadOutcome { Article, Lost, LogInNeeded, OutOfStep };
+
+// The reply to one HEAD or BODY for the item: its status line, checked against the article
+// before anything more is read, and its block when it carries one. `arrived` says it did.
+ReadOutcome ReadReplyTo(CNewsServer& session, const CArticleQueue::Item& item, bool head,
+                        std::string& status, std::string& block, bool& arrived) {
+    arrived = false;
+    block.clear();
+    if (!session.ReadReply(&status, &block, false)) {
+        // A status line beyond the reply cap is no reply at all.
+        return session.ConnectionLost() ? ReadOutcome::Lost : ReadOutcome::OutOfStep;
+    }
+    if (status.starts_with("480")) {
+        return ReadOutcome::LogInNeeded;
+    }
+    if (!status.starts_with("2")) {
+        return ReadOutcome::Article;  // refused: no message
+    }
+    if (!AnswersArticleRequest(status, head ? "221" : "222", item.number, item.messageId)) {
+        platform::WriteConsole("article " + std::to_string(item.number) + ": the reply '" +
+                               status.substr(0, std::min<std::size_t>(status.find('\r'), 200)) +
+                               "' answers another request; the connection is dropped\n");
+        return ReadOutcome::OutOfStep;
+    }
+    if (!session.ReadBuffer(&block)) {
+        // Outgrew the cap, read to its end: no message.
+        return session.ConnectionLost() ? ReadOutcome::Lost : ReadOutcome::Article;
+    }
+    arrived = true;
+    return ReadOutcome::Article;
+}
 
 // The replies to one article's requests; an article the server refused gives no message.
 ReadOutcome ReadArticle(CNewsServer& session, const CArticleQueue::Item& item, bool head,
@@ -40,24 +73,16 @@ ReadOutcome ReadArticle(CNewsServer& session, const CArticleQueue::Item& item, b
     std::string header;
     bool headArrived = !head;
     if (head) {
-        if (!session.ReadReply(&status, &header, true) && session.ConnectionLost()) {
-            return ReadOutcome::Lost;
-        }
-        headArrived = status.starts_with("2");
-        if (status.starts_with("480")) {
-            return ReadOutcome::LogInNeeded;
+        const ReadOutcome outcome = ReadReplyTo(session, item, true, status, header, headArrived);
+        if (outcome != ReadOutcome::Article) {
+            return outcome;
         }
     }
     std::string body;
-    const bool bodyRead = session.ReadReply(&status, &body, true);
-    if (!bodyRead && session.ConnectionLost()) {
-        return ReadOutcome::Lost;
-    }
-    if (status.starts_with("480")) {
-        return ReadOutcome::LogInNeeded;
-    }
-    if (!bodyRead || !headArrived || !status.starts_with("2")) {
-        return ReadOutcome::Article;  // refused or outgrew the cap: no message
+    bool bodyArrived = false;
+    const ReadOutcome outcome = ReadReplyTo(session, item, false, status, body, bodyArrived);
+    if (outcome != ReadOutcome::Article || !headArrived || !bodyArrived) {
+        return outcome;
     }
     message = std::make_unique<CNewsMessage>();
     message->number = item.number;
@@ -162,11 +187,12 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
                 if (inFlight.front().drop) {
                     std::string status;
                     std::string body;
-                    if (session.ReadReply(&status, &body, true) || !session.ConnectionLost()) {
+                    bool arrived = false;
+                    outcome = ReadReplyTo(session, queue.At(index), false, status, body, arrived);
+                    if (outcome == ReadOutcome::Article) {
                         inFlight.pop_front();
                         continue;
                     }
-                    outcome = ReadOutcome::Lost;
                 } else {
                     outcome = ReadArticle(session, queue.At(index), inFlight.front().head, message);
                 }
@@ -177,7 +203,7 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
             // with the server and must start afresh.
             platform::WriteConsole("article " + std::to_string(queue.At(index).number) +
                                    " skipped: " + error.what() + "\n");
-            session.Disconnect();
+            session.Drop();
             if (!inFlight.empty()) {
                 const bool dropped = inFlight.front().drop;
                 inFlight.pop_front();
@@ -187,13 +213,19 @@ ConnectionEnd FetchWithConnection(CNewsServer& session, CArticleQueue& queue,
             }
             outcome = ReadOutcome::Lost;
         }
+        if (outcome == ReadOutcome::LogInNeeded || outcome == ReadOutcome::OutOfStep) {
+            // The replies to the other requests in flight are still on their way, and would be
+            // read as the answers to whatever is asked next: the connection is given up, and is
+            // connected afresh before it is used again.
+            session.Drop();
+        }
         if (outcome == ReadOutcome::LogInNeeded) {
             // Every article would be refused alike; none of them is counted as processed.
             giveBack();
             why = session.LastFailure().text;
             return ConnectionEnd::Lost;
         }
-        if (outcome == ReadOutcome::Lost) {
+        if (outcome == ReadOutcome::Lost || outcome == ReadOutcome::OutOfStep) {
             giveBack();
             if (stop.IsSet() || queue.Closed()) {
                 return ConnectionEnd::Stopped;

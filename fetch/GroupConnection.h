@@ -6,7 +6,10 @@
 // replies come, in the order asked. How many requests are in flight adapts to the link: it grows
 // while replies keep the connection waiting, up to the most allowed. A lost connection gives its
 // unanswered articles back to the queue and is won back with the usual waits; a connection
-// that cannot be won back leaves the work to the others.
+// that cannot be won back leaves the work to the others. Each reply must name the article it
+// answers (RFC 3977, 6.2.1-6.2.4); one that names another, or a 480, leaves the replies still on
+// their way unmatched to their requests, so the connection is dropped, never read further, and
+// its articles go back to the queue undelivered.
 
 #include <string>
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "nntp/ArticleReply.h"
 #include "nntp/HostAndPort.h"
 #include "nntp/Split.h"
 #include "platform/Console.h"
@@ -251,6 +252,7 @@ bool CNewsServer::Authenticate() {
 void CNewsServer::Drop() {
     sock.Shutdown();
     lost = true;
+    reader.Clear();
 }
 
 bool CNewsServer::DoCommand(const std::string& command, std::string* reply, bool singleLine) {
@@ -489,6 +491,9 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
         Log(FN, "head failed, response '" + std::string(AsText(status)) + "'");
         return nullptr;
     }
+    if (!AnswersRequest("221", number, status)) {
+        return nullptr;
+    }
     if (!ReadBuffer(&message->header)) {
         Log(FN, "readbuffer failed after successfull response about HEAD...");
         return nullptr;
@@ -501,6 +506,9 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
         Log(FN, "body failed, response '" + std::string(AsText(status)) + "'");
         return nullptr;
     }
+    if (!AnswersRequest("222", number, status)) {
+        return nullptr;
+    }
     if (!ReadBuffer(&message->body)) {
         Log(FN, "readbuffer failed after successfull response about BODY...");
         return nullptr;
@@ -508,6 +516,19 @@ std::unique_ptr<CNewsMessage> CNewsServer::ReadMessage(std::uint32_t number) {
     message->headerLength = message->header.size();
     message->bodyLength = message->body.size();
     return message;
+}
+
+bool CNewsServer::AnswersRequest(std::string_view code, std::uint32_t number,
+                                 const std::string& status) {
+    if (AnswersArticleRequest(AsText(status), code, number, {})) {
+        return true;
+    }
+    const std::string_view text = AsText(status);
+    Log("CNewsServer::ReadMessage",
+        "the reply '" + std::string(text.substr(0, std::min<std::size_t>(text.find('\r'), 200))) +
+            "' answers another request; the connection is dropped");
+    Drop();
+    return false;
 }
 
 bool CNewsServer::Capabilities() {

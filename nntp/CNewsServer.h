@@ -100,6 +100,10 @@ public:
     bool ReadBuffer(std::string* reply);
     // Sends "quit" and shuts the connection down; true when the shutdown succeeded.
     bool Disconnect();
+    // Gives the connection up at once, without a word and without reading what is still on its
+    // way: for a connection whose replies can no longer be matched to its requests. It counts as
+    // lost, so it is connected afresh before it is used again.
+    void Drop();
     // Writes one diagnostic line: local time, the function name and the message.
     static void Log(std::string_view function, std::string_view message);
 
@@ -109,7 +113,8 @@ public:
     bool GetNewsGroups(std::vector<std::unique_ptr<CNewsGroup>>& groups);
     // Selects a newsgroup (GROUP) and hands out its record with its first and last numbers.
     bool Open(const std::string& name, std::unique_ptr<CNewsGroup>& group);
-    // Fetches one article of the selected group (HEAD, then BODY), or nothing.
+    // Fetches one article of the selected group (HEAD, then BODY), or nothing. A reply that
+    // names another article drops the connection (see Drop).
     std::unique_ptr<CNewsMessage> ReadMessage(std::uint32_t number);
 
     // Asks CAPABILITIES (RFC 3977, 5.2) and keeps the answer, which changes after logging in
@@ -181,10 +186,11 @@ private:
     // the connection dropped.
     bool Authenticate();
     void Fail(Failure::Kind kind, std::string text);
+    // Whether the status line of a reply to ReadMessage's request names article `number`; one
+    // that does not drops the connection, which is out of step with the server.
+    bool AnswersRequest(std::string_view code, std::uint32_t number, const std::string& status);
     // 480 (RFC 4643, 2.2): the server serves nothing more before a log-in.
     void FailLogInNeeded();
-    // Gives the connection up: it counts as lost.
-    void Drop();
 
     std::string host;
     int port;

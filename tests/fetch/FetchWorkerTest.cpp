@@ -683,6 +683,164 @@ TEST_F(FetchWorkerFlightTest, ALogInAskedForInsideThePipelineEndsTheRunWithoutCl
                                            "password. Enter them in Configure."));
 }
 
+TEST_F(FetchWorkerFlightTest, ALogInAskedForOnTheWorkersConnectionLeavesTheNextGroupInStep) {
+    AddPictures(1, 40);
+    spool.AddGroup("h", 1, 3);
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        const std::string name = "h" + std::to_string(n) + ".jpg";
+        spool.AddArticle("h", n, PictureArticle(name, Jpeg(name)));
+    }
+    bool refused = false;  // the server calls its handler under its lock
+    server.SetHandler([&, answer = spool.Handler()](const std::string& command) {
+        // The worker's own connection is the one that asks for the overview.
+        thread_local bool own = false;
+        own = own || command.starts_with("OVER ");
+        if (!command.starts_with("BODY ")) {
+            return answer(command);
+        }
+        if (own && !refused) {
+            refused = true;
+            return ScriptedReply::Text("480 Authentication required\r\n");
+        }
+        // Slow, so that the other connection is still at work when the 480 comes.
+        return ScriptedReply::SplitAt(answer(command).chunks.front(), {5}, 20ms);
+    });
+    UseSettings(true, 0, 2, 4);
+    Configure(server.Address(), {"g", "h"});
+    Run();
+    // The replies behind the 480 were never read: that connection said nothing more, and the
+    // next group was asked for on a new one.
+    const std::vector<std::string> first = server.CommandsOf(0);
+    ASSERT_GE(first.size(), 4u);
+    EXPECT_THAT(std::vector(first.begin(), first.begin() + 3),
+                ElementsAre("CAPABILITIES", "GROUP  g", "OVER 1-40"));
+    EXPECT_LE(first.size(), 7u);
+    for (std::size_t i = 3; i < first.size(); ++i) {
+        EXPECT_THAT(first[i], ::testing::StartsWith("BODY ")) << i;
+    }
+    EXPECT_THAT(server.CommandsOf(2), ::testing::IsSupersetOf({"GROUP  h", "OVER 1-3", "quit"}));
+    std::vector<std::string> expected = Pictures(1, 40);
+    for (std::uint32_t n = 1; n <= 3; ++n) {
+        expected.push_back(folder.Folder() + "images/h/h" + std::to_string(n) + ".jpg");
+    }
+    EXPECT_THAT(display.Pictures(), ElementsAreArray(expected));
+    EXPECT_EQ(Record(), "g: 1-40\nh: 1-3\n");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+// The status line of each reply names the article it answers; one that names another closes the
+// connection, and its articles are asked for again on a new one, never taken for the others.
+TEST_F(FetchWorkerFlightTest, EveryArticleReplyIsCheckedAgainstItsRequest) {
+    using Overview = test::NewsSpool::Overview;
+    // The status line the server gives instead of its own (empty: its own) to a request with
+    // `code`'s command for article `n`, asked for the first time or again.
+    using Status = std::string (*)(const std::string& code, std::uint32_t n, bool again);
+    const Status otherNumber = [](const std::string& code, std::uint32_t n, bool again) {
+        return n == 3 && !again ? code + " 4 <4@spool>" : "";
+    };
+    const Status zeroAndOtherId = [](const std::string& code, std::uint32_t n, bool again) {
+        return n == 3 && !again ? code + " 0 <4@spool>" : "";
+    };
+    const Status headReply = [](const std::string&, std::uint32_t n, bool again) {
+        return std::string(n == 3 && !again ? "221 3 <3@spool>" : "");
+    };
+    // Servers that number every reply 0 or write numbers with leading zeros: the message-id
+    // decides, or with no overview to compare it with, the reply is taken as it stands.
+    const Status zero = [](const std::string& code, std::uint32_t n, bool) {
+        return code + " 0 <" + std::to_string(n) + "@spool>";
+    };
+    const Status zeros = [](const std::string& code, std::uint32_t n, bool) {
+        return code + " 000" + std::to_string(n) + " <" + std::to_string(n) + "@spool>";
+    };
+    const Status zeroNoId = [](const std::string& code, std::uint32_t, bool) {
+        return code + " 0 <x@spool>";
+    };
+    const std::vector<std::string> pipelined = {"CAPABILITIES", "GROUP  g", "OVER 1-6",
+                                                "BODY 1",       "BODY 2",   "BODY 3",
+                                                "BODY 4",       "BODY 5",   "BODY 6"};
+    const std::vector<std::string> resumed = {"GROUP  g", "BODY 3", "BODY 4",
+                                              "BODY 5",   "BODY 6", "quit"};
+    std::vector<std::string> whole = pipelined;
+    whole.push_back("quit");
+    std::vector<std::string> headAndBody = {"CAPABILITIES", "GROUP  g", "XOVER 1-6"};
+    for (int n = 1; n <= 6; ++n) {
+        headAndBody.push_back("HEAD " + std::to_string(n));
+        headAndBody.push_back("BODY " + std::to_string(n));
+    }
+    headAndBody.push_back("quit");
+    const std::vector<std::string> oneAtATime(headAndBody.begin(), headAndBody.begin() + 8);
+    const std::vector<std::string> oneAtATimeResumed = {"GROUP  g", "HEAD 3", "BODY 3", "HEAD 4",
+                                                        "BODY 4",   "HEAD 5", "BODY 5", "HEAD 6",
+                                                        "BODY 6",   "quit"};
+    const struct {
+        const char* name;
+        Overview overview;
+        int depth;
+        Status status;
+        std::vector<std::string> first;   // the commands of the first connection
+        std::vector<std::string> second;  // and of the one that took over, if any
+    } cases[] = {
+        {"another article's number", Overview::Over, 8, otherNumber, pipelined, resumed},
+        {"0 and another article's id", Overview::Over, 8, zeroAndOtherId, pipelined, resumed},
+        {"a HEAD's reply to a BODY", Overview::Over, 8, headReply, pipelined, resumed},
+        {"another number, one at a time", Overview::None, 1, otherNumber, oneAtATime,
+         oneAtATimeResumed},
+        {"0 and the overview's message-id", Overview::Over, 8, zero, whole, {}},
+        {"leading zeros", Overview::Over, 8, zeros, whole, {}},
+        {"0 without an overview", Overview::None, 8, zeroNoId, headAndBody, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir runFolder(true);
+        platform::SetProgramFolder(runFolder.Folder());
+        std::filesystem::create_directory("images");
+        test::NewsSpool contents;
+        contents.SetOverview(c.overview);
+        contents.AddGroup("g", 1, 6);
+        for (std::uint32_t n = 1; n <= 6; ++n) {
+            contents.AddArticle("g", n,
+                                PictureArticle(Name(n), Jpeg("picture " + std::to_string(n))));
+        }
+        test::ScriptedNntpServer scripted;
+        std::set<std::uint32_t> asked;
+        scripted.SetHandler([&, answer = contents.Handler()](const std::string& command) {
+            ScriptedReply reply = answer(command);
+            const bool head = command.starts_with("HEAD ");
+            if (!head && !command.starts_with("BODY ")) {
+                return reply;
+            }
+            const auto n = static_cast<std::uint32_t>(std::stoul(command.substr(5)));
+            const std::string status = c.status(head ? "221" : "222", n, !asked.insert(n).second);
+            std::string& text = reply.chunks.front();
+            if (!status.empty()) {
+                text.replace(0, text.find("\r\n"), status);
+            }
+            return reply;
+        });
+        UseSettings(false, 0, 1, c.depth);
+        Configure(scripted.Address(), {"g"});
+        Run();
+        // A dropped connection is reset with requests unread, so the server may lose those sent
+        // after the one answered wrongly (which the next connection asks for first).
+        const std::vector<std::string> first = scripted.CommandsOf(0);
+        const std::size_t kept =
+            c.second.empty() ? c.first.size()
+                             : std::ranges::find(c.first, c.second[1]) - c.first.begin() + 1;
+        EXPECT_GE(first.size(), kept);
+        EXPECT_THAT(first,
+                    ElementsAreArray(c.first.begin(),
+                                     c.first.begin() + std::min(first.size(), c.first.size())));
+        EXPECT_THAT(scripted.CommandsOf(1), ElementsAreArray(c.second));
+        std::vector<std::string> pictures;
+        for (std::uint32_t n = 1; n <= 6; ++n) {
+            pictures.push_back(runFolder.Folder() + "images/g/" + Name(n));
+        }
+        EXPECT_THAT(display.Pictures(), ElementsAreArray(pictures));
+        EXPECT_EQ(test::ReadFile(CNewsrc::FileName(scripted.Address())), "g: 1-6\n");
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
 TEST_F(FetchWorkerFlightTest, ACutWithRequestsInFlightLosesAndRepeatsNoPicture) {
     AddPictures(1, 8);
     int cuts = 0;
