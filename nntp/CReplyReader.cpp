@@ -22,6 +22,21 @@ void CReplyReader::KeepLastByte() {
     m_start = 0;
 }
 
+void CReplyReader::ShrinkAfterReply() {
+    const std::size_t needed = Buffered() + m_receiveSize;
+    if (m_capacity <= m_keptCapacity || needed > m_capacity / 2) {
+        return;
+    }
+    std::unique_ptr<char[]> smaller = std::make_unique_for_overwrite<char[]>(needed);
+    if (Buffered() > 0) {
+        std::memcpy(smaller.get(), m_buffer.get() + m_start, Buffered());
+    }
+    m_size = Buffered();
+    m_start = 0;
+    m_buffer = std::move(smaller);
+    m_capacity = needed;
+}
+
 bool CReplyReader::ReceiveMore() {
     // Drop what has been handed out once it makes up most of the buffer, so that the buffer
     // stays about as large as one reply. Every position the readers keep is counted from
@@ -62,6 +77,7 @@ CReplyReader::Status CReplyReader::ReadLine(std::string& reply, std::size_t maxS
                 reply.assign(rest.substr(0, end + 2));
             }
             Consume(m_start + end + 2);
+            ShrinkAfterReply();
             return overflowed ? Status::TooLarge : Status::Complete;
         }
         searchFrom = std::max(searchFrom, rest.empty() ? 0 : rest.size() - 1);
@@ -78,6 +94,7 @@ CReplyReader::Status CReplyReader::ReadLine(std::string& reply, std::size_t maxS
                 reply.assign(Rest());
             }
             Clear();
+            ShrinkAfterReply();
             return overflowed ? Status::TooLarge : Status::Cut;
         }
     }
@@ -119,6 +136,7 @@ CReplyReader::Status CReplyReader::ReadBlock(std::string& reply, std::size_t max
                     insideDroppedLine = false;
                 } else if (line == ".\r\n") {
                     Consume(m_start);
+                    ShrinkAfterReply();
                     return overflowed ? Status::TooLarge : Status::Complete;
                 } else {
                     keep(line.starts_with("..") ? line.substr(1) : line);
@@ -147,6 +165,7 @@ CReplyReader::Status CReplyReader::ReadBlock(std::string& reply, std::size_t max
             // not whole.
             keep(Rest());
             Clear();
+            ShrinkAfterReply();
             return overflowed ? Status::TooLarge : Status::Cut;
         }
     }

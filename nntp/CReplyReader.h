@@ -32,8 +32,14 @@ public:
         Cut,       // the connection ended first; what came is handed out
     };
 
-    explicit CReplyReader(ReceiveFunction receive, std::size_t receiveSize = RECEIVE_SIZE)
-        : m_receive(std::move(receive)), m_receiveSize(receiveSize) {}
+    // A buffer that grew beyond this for a reply (a long line makes it hold the whole line) is
+    // made small again once the reply is handed out, so that one large reply does not keep its
+    // memory for the rest of the connection.
+    static constexpr std::size_t KEPT_CAPACITY = std::size_t{4} << 20;
+
+    explicit CReplyReader(ReceiveFunction receive, std::size_t receiveSize = RECEIVE_SIZE,
+                          std::size_t keptCapacity = KEPT_CAPACITY)
+        : m_receive(std::move(receive)), m_receiveSize(receiveSize), m_keptCapacity(keptCapacity) {}
 
     // One status line, CR LF included. It ends at the first CR LF after its first byte, so a
     // bare CR LF is not a status line of its own.
@@ -45,6 +51,8 @@ public:
     void Clear();
     // Bytes received and not yet handed out.
     std::size_t Buffered() const { return m_size - m_start; }
+    // The bytes the buffer has room for.
+    std::size_t Capacity() const { return m_capacity; }
 
 private:
     // Drops what was handed out when that is most of the buffer, makes room, then receives.
@@ -52,12 +60,16 @@ private:
     void Consume(std::size_t end);
     // Drops everything buffered but the last byte, which may be the CR of a line end.
     void KeepLastByte();
+    // After a reply: a buffer grown beyond the kept capacity shrinks to what is still buffered
+    // and one receive, when that is at most half of it.
+    void ShrinkAfterReply();
     std::string_view Rest() const {
         return std::string_view(m_buffer.get() + m_start, m_size - m_start);
     }
 
     ReceiveFunction m_receive;
     std::size_t m_receiveSize;
+    std::size_t m_keptCapacity;
     // Received bytes live in [0, m_size); those from m_start on are not handed out yet.
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_capacity = 0;

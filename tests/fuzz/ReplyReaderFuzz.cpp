@@ -1,7 +1,8 @@
-// The reply reader, and the overview lines in its blocks, on whatever a server may send. Beyond
-// memory errors it checks that a stream cut into chunks (sizes taken from the input) gives exactly
-// the replies of the same stream in one piece, with a reply cap small enough for oversized replies
-// to occur.
+// The reply reader, the overview lines in its blocks and the check of an article reply's status
+// line, on whatever a server may send. Beyond memory errors it checks that a stream cut into
+// chunks (sizes taken from the input) gives exactly the replies of the same stream in one piece,
+// with a reply cap small enough for oversized replies to occur, and that the status line check
+// does not depend on the line end and never accepts by message-id what the number refuses.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "nntp/ArticleReply.h"
 #include "nntp/COverviewEntry.h"
 #include "nntp/CReplyReader.h"
 #include "tests/support/ChunkSource.h"
@@ -18,8 +20,26 @@
 namespace {
 
 constexpr std::size_t MAX_REPLY = 64;
-// Small, so that receives fill the buffer and it has to grow and move its bytes.
+// Small, so that receives fill the buffer and it has to grow and move its bytes, and shrink
+// again after the replies that made it grow.
 constexpr std::size_t RECEIVE_SIZE = 96;
+constexpr std::size_t KEPT_CAPACITY = 128;
+
+// The line read as the reply to a request for an article with a small number, so that inputs
+// name it now and then.
+void CheckArticleReply(std::string_view line) {
+    const std::uint32_t number = static_cast<std::uint32_t>(line.size() % 5);
+    const std::string_view code = line.substr(0, 3);
+    const bool byId = AnswersArticleRequest(line, code, number, "<a@b>");
+    const bool byNumber = AnswersArticleRequest(line, code, number, {});
+    std::string_view bare = line;
+    if (bare.ends_with("\r\n")) {
+        bare.remove_suffix(2);
+    }
+    if ((byId && !byNumber) || byId != AnswersArticleRequest(bare, code, number, "<a@b>")) {
+        __builtin_trap();
+    }
+}
 
 // Reads replies as the session does: a status line, and a block after one that announces it,
 // until the connection ends. The input's first bytes say which codes announce a block, so that
@@ -30,6 +50,7 @@ std::vector<std::string> ReadAll(CReplyReader& reader, std::uint8_t blockDigit) 
         std::string line;
         const CReplyReader::Status status = reader.ReadLine(line, MAX_REPLY);
         replies.push_back(std::to_string(static_cast<int>(status)) + line);
+        CheckArticleReply(line);
         if (status == CReplyReader::Status::Cut) {
             return replies;
         }
@@ -68,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string stream = input.ConsumeRemainingBytesAsString();
 
-    CReplyReader whole(test::FromChunks({stream}), RECEIVE_SIZE);
+    CReplyReader whole(test::FromChunks({stream}), RECEIVE_SIZE, KEPT_CAPACITY);
     const std::vector<std::string> expected = ReadAll(whole, blockDigit);
 
     std::deque<std::string> chunks;
@@ -78,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         chunks.push_back(stream.substr(at, length));
         at += length;
     }
-    CReplyReader split(test::FromChunks(std::move(chunks)), RECEIVE_SIZE);
+    CReplyReader split(test::FromChunks(std::move(chunks)), RECEIVE_SIZE, KEPT_CAPACITY);
     if (ReadAll(split, blockDigit) != expected) {
         __builtin_trap();
     }

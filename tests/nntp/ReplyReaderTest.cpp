@@ -105,4 +105,30 @@ TEST(ReplyReaderTest, EndsOfTheConnectionAndOversizedReplies) {
     EXPECT_EQ(reply, "205 bye\r\n");
 }
 
+TEST(ReplyReaderTest, TheBufferShrinksOnceALargeReplyIsHandedOut) {
+    // A long line makes the buffer hold all of it; after the reply the buffer gives that memory
+    // back, and the reply that followed is still read whole.
+    struct Case {
+        std::size_t receiveSize;
+        std::size_t keptCapacity;
+        std::size_t line;
+    };
+    const Case cases[] = {
+        {16, 64, 1000},
+        {CReplyReader::RECEIVE_SIZE, CReplyReader::KEPT_CAPACITY, std::size_t{6} << 20},
+    };
+    for (const Case& c : cases) {
+        const std::string line(c.line, 'x');
+        CReplyReader reader(test::FromChunks({"222 1 <a@b>\r\n" + line, "\r\n.\r\n205 bye\r\n"}),
+                            c.receiveSize, c.keptCapacity);
+        std::string reply;
+        ASSERT_EQ(reader.ReadLine(reply, 100), Status::Complete);
+        ASSERT_EQ(reader.ReadBlock(reply, c.line + 2), Status::Complete);
+        EXPECT_EQ(reply, line + "\r\n");
+        EXPECT_LE(reader.Capacity(), c.keptCapacity) << c.line;
+        ASSERT_EQ(reader.ReadLine(reply, 100), Status::Complete);
+        EXPECT_EQ(reply, "205 bye\r\n");
+    }
+}
+
 }  // namespace
