@@ -10,8 +10,10 @@
 
 namespace {
 
-// How far ahead of the worker the connections may fetch, in articles.
+// How far ahead of the worker the connections may fetch, in articles and in bytes, all of them
+// together.
 constexpr std::size_t WINDOW = 128;
+constexpr std::uint64_t BYTE_WINDOW = std::uint64_t{256} << 20;
 
 // Connects an extra connection, or takes the one made early; `connecting` says so under
 // `mutex` while it does, and a connection `cut` before it began is not made.
@@ -95,7 +97,7 @@ BatchEnd FetchBatch(CFetchRun& run, const std::string& group,
     const std::size_t window = run.settings.pipelineDepth == 1
                                    ? static_cast<std::size_t>(run.settings.connections)
                                    : WINDOW;
-    CArticleQueue queue(std::move(items), window);
+    CArticleQueue queue(std::move(items), window, BYTE_WINDOW);
     queue.TakeThrough(sentAhead);
     const int depth = run.settings.pipelineDepth;
     std::list<CBatchWorker> workers;

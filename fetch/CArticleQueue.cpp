@@ -2,14 +2,23 @@
 
 #include <algorithm>
 
-CArticleQueue::CArticleQueue(std::vector<Item> items, std::size_t window)
+CArticleQueue::CArticleQueue(std::vector<Item> items, std::size_t window, std::uint64_t byteWindow)
     : m_items(std::move(items)),
       m_window(window == 0 ? 1 : window),
+      m_byteWindow(byteWindow == 0 ? 1 : byteWindow),
       m_messages(m_items.size()),
       m_arrived(m_items.size(), 0) {
     for (std::size_t i = 0; i < m_items.size(); ++i) {
         m_arrived[i] = m_items[i].fetch ? 0 : 1;
     }
+}
+
+std::uint64_t CArticleQueue::Cost(std::size_t index) const {
+    const Item& item = m_items[index];
+    if (!item.fetch) {
+        return 0;  // never taken
+    }
+    return std::min(item.bytes == 0 ? UNKNOWN_BYTES : item.bytes, m_byteWindow);
 }
 
 std::optional<std::size_t> CArticleQueue::Take(bool wait) {
@@ -29,7 +38,11 @@ std::optional<std::size_t> CArticleQueue::Take(bool wait) {
         if (m_nextToTake == m_items.size()) {
             return std::nullopt;
         }
-        if (m_nextToTake < m_nextToHandOut + m_window) {
+        // With nothing ahead of the worker any article may go, however large: it goes alone.
+        const std::uint64_t cost = Cost(m_nextToTake);
+        if (m_nextToTake < m_nextToHandOut + m_window &&
+            (m_bytesAhead == 0 || m_bytesAhead + cost <= m_byteWindow)) {
+            m_bytesAhead += cost;
             return m_nextToTake++;
         }
         if (!wait) {
@@ -41,7 +54,9 @@ std::optional<std::size_t> CArticleQueue::Take(bool wait) {
 
 void CArticleQueue::TakeThrough(std::size_t end) {
     std::lock_guard lock(m_mutex);
-    m_nextToTake = std::max(m_nextToTake, std::min(end, m_items.size()));
+    for (; m_nextToTake < std::min(end, m_items.size()); ++m_nextToTake) {
+        m_bytesAhead += Cost(m_nextToTake);
+    }
 }
 
 void CArticleQueue::Deliver(std::size_t index, std::unique_ptr<CNewsMessage> message) {
@@ -84,6 +99,7 @@ bool CArticleQueue::Next(std::size_t& index, std::unique_ptr<CNewsMessage>& mess
         return false;
     }
     index = m_nextToHandOut++;
+    m_bytesAhead -= Cost(index);
     message = std::move(m_messages[index]);
     lock.unlock();
     // The window moved on: a connection may take more.

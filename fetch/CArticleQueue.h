@@ -3,9 +3,11 @@
 // The articles of one group that a run fetches, shared between the connections that fetch them
 // and the worker that processes them. Connections take the next articles in order and hand each
 // one back when its reply has come; the worker takes them strictly in article order. Connections
-// never run more than a window ahead of the worker, so memory stays bounded however slowly the
-// worker decodes. A connection that loses its link gives back what had not arrived, and those
-// articles are fetched again before any other. It talks to no server itself.
+// never run more than a window ahead of the worker, counted in articles and in bytes (the sizes
+// the overview gave), so memory stays bounded however slowly the worker decodes and however
+// large the articles; an article larger than the byte window is still taken, alone. A
+// connection that loses its link gives back what had not arrived, and those articles are
+// fetched again before any other. It talks to no server itself.
 
 #include <condition_variable>
 #include <cstddef>
@@ -32,6 +34,8 @@ public:
         std::string subject;
         std::string from;
         std::string messageId;
+        // The article's size as the overview gave it; 0 when unknown.
+        std::uint64_t bytes = 0;
         bool overview = false;
         // One of the numbers the run visits (counted in the group's progress), not a part of a
         // post fetched from before them.
@@ -40,11 +44,16 @@ public:
         std::shared_ptr<const CPostTarget> target;
     };
 
-    CArticleQueue(std::vector<Item> items, std::size_t window);
+    // What an article of unknown size counts for in the byte window.
+    static constexpr std::uint64_t UNKNOWN_BYTES = std::uint64_t{1} << 20;
 
-    // For the connections. The index of the next article to fetch, waiting while the window is
+    // `window` articles and `byteWindow` bytes at most are taken and not yet handed to the
+    // worker, but for one article alone.
+    CArticleQueue(std::vector<Item> items, std::size_t window, std::uint64_t byteWindow);
+
+    // For the connections. The index of the next article to fetch, waiting while a window is
     // full when `wait` is true; nothing when every article is taken, the queue is closed, or
-    // (without `wait`) the window is full.
+    // (without `wait`) a window is full.
     std::optional<std::size_t> Take(bool wait);
     const Item& At(std::size_t index) const { return m_items[index]; }
     // Counts every article before `end` as taken: one connection asked for them already.
@@ -70,9 +79,13 @@ public:
 
 private:
     bool Arrived(std::size_t index) const { return m_arrived[index] != 0; }
+    // What the article counts for in the byte window: never more than the window, so that sums
+    // cannot overflow.
+    std::uint64_t Cost(std::size_t index) const;
 
     const std::vector<Item> m_items;
     const std::size_t m_window;
+    const std::uint64_t m_byteWindow;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -81,6 +94,7 @@ private:
     std::set<std::size_t> m_givenBack;
     std::size_t m_nextToTake = 0;     // every index below is taken (or passed over)
     std::size_t m_nextToHandOut = 0;  // the worker's position
+    std::uint64_t m_bytesAhead = 0;   // of the articles taken and not yet handed out
     int m_connections = 0;
     bool m_closed = false;
 };

@@ -81,7 +81,7 @@ void CGroupPlan::Emit(const CPost& post, const Target& target, std::vector<CPlan
             continue;  // an earlier run has it: pending, or passed over for good
         }
         work.push_back({part.article, target != nullptr, !context, target, part.subject,
-                        post.poster, part.messageId});
+                        post.poster, part.messageId, part.bytes});
     }
 }
 

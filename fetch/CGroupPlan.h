@@ -46,6 +46,7 @@ struct CPlannedArticle {
     std::string subject;
     std::string from;
     std::string messageId;
+    std::uint64_t bytes = 0;  // the article's size; 0 when unknown
 
     bool operator<(const CPlannedArticle& other) const { return number < other.number; }
 };

@@ -62,6 +62,7 @@ std::vector<CArticleQueue::Item> ItemsOf(std::vector<CPlannedArticle> work) {
         item.subject = std::move(work[i].subject);
         item.from = std::move(work[i].from);
         item.messageId = std::move(work[i].messageId);
+        item.bytes = work[i].bytes;
         item.target = std::move(work[i].target);
     }
     return items;
