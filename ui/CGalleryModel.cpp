@@ -451,6 +451,8 @@ QVariant CGalleryModel::data(const QModelIndex& index, int role) const {
             return entry.size;
         case ReadableRole:
             return !m_unreadable.contains(entry.path);
+        case NameRole:
+            return entry.name;
         default:
             return {};
     }

@@ -32,6 +32,7 @@ public:
         GroupRole,                    // its group's name
         FileSizeRole,                 // its size in bytes
         ReadableRole,                 // false once its thumbnail could not be made
+        NameRole,                     // its file's name
     };
 
     // The model over the folder, read at once; thumbnails come from the loader.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/CTrash.h"
 #include "platform/ErrorBox.h"
 
 namespace {
@@ -31,6 +32,7 @@ CGalleryWindow::CGalleryWindow(const QString& imagesFolder, QWidget* parent)
     : QWidget(parent, Qt::Window),
       m_loader(CThumbnailCache(CThumbnailCache::Size::Normal)),
       m_model(imagesFolder, m_loader),
+      m_delegate(m_loader.Cache().Pixels(), QFontMetrics(font())),
       m_buttonLayout(&m_buttonBar),
       m_openFolder(QStringLiteral("Open folder"), &m_buttonBar),
       m_copy(QStringLiteral("Copy"), &m_buttonBar),
@@ -41,7 +43,9 @@ CGalleryWindow::CGalleryWindow(const QString& imagesFolder, QWidget* parent)
     m_layout.addWidget(&m_splitter, 1);
     m_layout.addWidget(&m_buttonBar);
     m_buttonLayout.setContentsMargins(0, 0, 0, 0);
-    m_buttonLayout.addWidget(&m_count, 1);
+    m_buttonLayout.addWidget(&m_count);
+    m_buttonLayout.addWidget(&m_note, 1);
+    m_note.setTextInteractionFlags(Qt::TextSelectableByMouse);
     for (QPushButton* button : {&m_openFolder, &m_copy, &m_delete}) {
         button->setAutoDefault(false);
         m_buttonLayout.addWidget(button);
@@ -51,19 +55,20 @@ CGalleryWindow::CGalleryWindow(const QString& imagesFolder, QWidget* parent)
     m_splitter.setStretchFactor(1, 1);
     m_splitter.setChildrenCollapsible(false);
 
-    // Thumbnails in a grid that flows with the window's width, the name and size under each.
-    // Only the rows on screen ask for their thumbnails.
+    // Thumbnails in a grid that flows with the window's width, in cells of one size with the
+    // name and size under each. Only the rows on screen ask for their thumbnails.
     const int side = m_loader.Cache().Pixels();
+    const int cellWidth = m_delegate.CellSize().width();
     m_view.setViewMode(QListView::IconMode);
     m_view.setMovement(QListView::Static);
     m_view.setResizeMode(QListView::Adjust);
     m_view.setUniformItemSizes(true);
     m_view.setLayoutMode(QListView::Batched);
     m_view.setBatchSize(1000);
-    m_view.setWordWrap(true);
-    m_view.setTextElideMode(Qt::ElideMiddle);
     m_view.setIconSize(QSize(side, side));
-    m_view.setGridSize(QSize(side + 24, side + 3 * m_view.fontMetrics().lineSpacing() + 8));
+    m_view.setSpacing(0);
+    m_view.setGridSize(m_delegate.CellSize());
+    m_view.setItemDelegate(&m_delegate);
     m_view.setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_view.setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view.setModel(&m_model);
@@ -90,8 +95,8 @@ CGalleryWindow::CGalleryWindow(const QString& imagesFolder, QWidget* parent)
     // The groups' names whole, as far as a reasonable width allows; four thumbnails a row.
     const int groupsWidth =
         std::clamp(m_groups.sizeHintForColumn(0) + 2 * m_groups.frameWidth() + 8, 160, 320);
-    m_splitter.setSizes({groupsWidth, 4 * (side + 24) + 30});
-    resize(groupsWidth + 4 * (side + 24) + 60, 640);
+    m_splitter.setSizes({groupsWidth, 4 * cellWidth + 30});
+    resize(groupsWidth + 4 * cellWidth + 60, 640);
 }
 
 void CGalleryWindow::FillGroupList() {
@@ -133,8 +138,9 @@ void CGalleryWindow::OpenPicture(int row) {
     if (m_viewer.isNull()) {
         auto viewer = std::make_unique<CPictureWindow>(picture, name, this);
         viewer->SetStepping(true);
-        viewer->SetFitToWindow(true);
+        viewer->SetZoom(CPictureWindow::Zoom::FitLarger);
         connect(viewer.get(), &CPictureWindow::stepRequested, this, &CGalleryWindow::Step);
+        connect(viewer.get(), &CPictureWindow::deleteRequested, this, &CGalleryWindow::DeleteShown);
         // Qt owns it from here on: it frees itself when closed, or goes with the gallery.
         m_viewer = viewer.release();
     } else {
@@ -167,32 +173,64 @@ QStringList CGalleryWindow::SelectedPaths() const {
     return paths;
 }
 
+QStringList CGalleryWindow::RemovePictures(const QStringList& paths) {
+    QStringList removed;
+    QStringList failed;
+    for (const QString& path : paths) {
+        switch (platform::CTrash().Delete(QFile::encodeName(path).toStdString())) {
+            case platform::CTrash::Deletion::Trashed:
+            case platform::CTrash::Deletion::Deleted:
+                removed.push_back(path);
+                break;
+            case platform::CTrash::Deletion::Failed:
+                failed.push_back(path);
+                break;
+            case platform::CTrash::Deletion::Kept:
+                break;
+        }
+    }
+    m_model.Forget(removed);
+    if (!removed.isEmpty()) {
+        emit picturesDeleted(removed);
+    }
+    if (!failed.isEmpty()) {
+        platform::ShowErrorBox(
+            "These pictures could not be moved to the trash; check that the files and the trash "
+            "can be written:\n" +
+            failed.join(QLatin1Char('\n')).toStdString());
+    }
+    return removed;
+}
+
 void CGalleryWindow::DeleteSelected() {
     const QStringList selected = SelectedPaths();
     if (selected.isEmpty()) {
         return;
     }
     const int firstRow = m_model.RowOf(selected.front());
-    QStringList trashed;
-    QStringList kept;
-    for (const QString& path : selected) {
-        (QFile::moveToTrash(path) ? trashed : kept).push_back(path);
-    }
-    m_model.Forget(trashed);
-    if (!trashed.isEmpty()) {
-        emit picturesDeleted(trashed);
-    }
+    RemovePictures(selected);
     // The picture that took the first deleted one's place becomes the current one.
     const int row = std::min(firstRow, m_model.rowCount() - 1);
     if (row >= 0) {
         m_view.setCurrentIndex(m_model.index(row));
     }
-    if (!kept.isEmpty()) {
-        platform::ShowErrorBox(
-            "These pictures could not be moved to the trash; check that the files and the trash "
-            "can be written:\n" +
-            kept.join(QLatin1Char('\n')).toStdString());
+}
+
+void CGalleryWindow::DeleteShown() {
+    if (m_viewer.isNull()) {
+        return;
     }
+    const int row = m_model.RowOf(m_viewerPath);
+    if (RemovePictures({m_viewerPath}).isEmpty()) {
+        return;
+    }
+    const int next = std::min(row, m_model.rowCount() - 1);
+    if (row < 0 || next < 0) {
+        m_viewer->close();
+        return;
+    }
+    m_view.setCurrentIndex(m_model.index(next));
+    OpenPicture(next);
 }
 
 void CGalleryWindow::CopySelected() {
@@ -227,7 +265,12 @@ void CGalleryWindow::OpenFolder() {
     } else if (!m_model.Group().isEmpty()) {
         folder += QLatin1Char('/') + m_model.Group();
     }
-    m_openUrl(QUrl::fromLocalFile(folder));
+    if (m_openUrl(QUrl::fromLocalFile(folder))) {
+        m_note.clear();
+    } else {
+        m_note.setText(QStringLiteral("No file manager could show the folder %1")
+                           .arg(QDir::toNativeSeparators(folder)));
+    }
 }
 
 void CGalleryWindow::NotePicture(const QString& path) {

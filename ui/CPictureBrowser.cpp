@@ -1,8 +1,5 @@
 #include "ui/CPictureBrowser.h"
 
-#include <unistd.h>
-
-#include <QFile>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/CTrash.h"
 #include "platform/ErrorBox.h"
 
 std::atomic<int> g_currentPicture{0};
@@ -40,20 +38,6 @@ int HexValue(char c) {
         return c - 'a' + 10;
     }
     return -1;
-}
-
-// Moves the picture to the desktop's trash, so that a picture deleted by mistake can be had
-// back. Where it cannot go to a trash (the system has none, none can be made on the picture's
-// file system, or its name is not in the encoding that Qt names files in) it is deleted. False
-// when neither works, as for a file that is gone.
-bool RemovePictureFile(const std::string& path) {
-    const QByteArray bytes = QByteArray::fromStdString(path);
-    const QString name = QFile::decodeName(bytes);
-    if (QFile::encodeName(name) == bytes && QFile::moveToTrash(name)) {
-        return true;
-    }
-    // unlink, not remove: a folder that somehow stands at the path is not deleted.
-    return ::unlink(path.c_str()) == 0;
 }
 
 }  // namespace
@@ -198,8 +182,15 @@ void CPictureBrowser::OnDeleteFile() {
     }
     const auto index = static_cast<std::size_t>(current);
     const std::string path = m_pictureList[index];
-    if (!path.empty() && !RemovePictureFile(path)) {
-        // Shown under the lock: a worker about to add a picture waits until it is dismissed.
+    // To the trash, so that a picture deleted by mistake can be had back; where there is none,
+    // the user is asked, and a picture kept stays on show. The boxes are shown under the lock:
+    // a worker about to add a picture waits until they are dismissed.
+    const platform::CTrash::Deletion deletion =
+        path.empty() ? platform::CTrash::Deletion::Deleted : platform::CTrash().Delete(path);
+    if (deletion == platform::CTrash::Deletion::Kept) {
+        return;
+    }
+    if (deletion == platform::CTrash::Deletion::Failed) {
         platform::ShowErrorBox("DeleteFile Failed");
     }
     // Removed whether or not the file went. The box's event loop may have run the worker's

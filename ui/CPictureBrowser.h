@@ -38,8 +38,9 @@ public:
     void ShowPicture(int index);
     // The three buttons. Neither Previous nor Next wraps around; from an index past the end,
     // Previous goes to the first entry and Next to the last. Delete File moves the current
-    // entry's file to the trash (deletes it where there is no trash to take it), removes the
-    // entry and shows the entry that takes its place, or the new last one, or nothing.
+    // entry's file to the trash (where there is no trash to take it, asks before deleting it
+    // for good, and told No keeps it on show), removes the entry and shows the entry that takes
+    // its place, or the new last one, or nothing.
     void OnPrevious();
     void OnNext();
     void OnDeleteFile();

@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QImageReader>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "ui/CGalleryModel.h"
 #include "ui/CGalleryWindow.h"
 #include "ui/CThumbnailCache.h"
+#include "ui/CThumbnailDelegate.h"
 #include "ui/CThumbnailLoader.h"
 #include "ui/CZarvoDlg.h"
 
@@ -324,10 +326,10 @@ TEST_F(GalleryTest, CtrlGOpensTheGalleryAndItsViewerStepsThroughItsOrder) {
         QTest::keyClick(viewer, key);
         EXPECT_EQ(viewer->windowTitle().toStdString(), title);
     }
-    EXPECT_TRUE(viewer->FitsToWindow());
-    EXPECT_LT(viewer->PictureLabel().pixmap().width(), 900);
+    EXPECT_EQ(viewer->CurrentZoom(), CPictureWindow::Zoom::FitLarger);
+    EXPECT_LT(viewer->Scale(), 1);
     QTest::keyClick(viewer, Qt::Key_1);
-    EXPECT_EQ(viewer->PictureLabel().pixmap().size(), QSize(900, 700));
+    EXPECT_EQ(viewer->Scale(), 1);
 
     // Copy: the picture and its address; Open folder: the picture's folder.
     view.selectionModel()->select(view.currentIndex(), QItemSelectionModel::Select);
@@ -345,6 +347,14 @@ TEST_F(GalleryTest, CtrlGOpensTheGalleryAndItsViewerStepsThroughItsOrder) {
     gallery->OpenFolder();
     EXPECT_EQ(opened.toLocalFile().toStdString(),
               (folder.Path() / "images" / "alt.test" / "set").string());
+    EXPECT_TRUE(gallery->Note().text().isEmpty());
+    // No file manager answers: the gallery says so, and where the folder is.
+    gallery->SetUrlOpener([](const QUrl&) { return false; });
+    gallery->OpenFolder();
+    EXPECT_EQ(gallery->Note().text().toStdString(),
+              "No file manager could show the folder " +
+                  (folder.Path() / "images" / "alt.test" / "set").string());
+    EXPECT_TRUE(gallery->Note().isVisible());
 
     QTest::keyClick(viewer, Qt::Key_Escape);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -388,6 +398,101 @@ TEST_F(GalleryTest, DeleteMovesTheSelectedPicturesToTheTrashAndTheRunsListDropsT
     EXPECT_EQ(g_currentPicture, 1);
     EXPECT_EQ(test::EditText(dialog, 1024), "2 / 2");
     dialog.OnExit();
+}
+
+TEST_F(GalleryTest, EveryCellHasItsCaptionAtTheSamePlaceWhateverTheThumbnailsShape) {
+    const std::time_t now = std::time(nullptr);
+    SavePicture(Picture("alt.test", "wide.png"), QSize(400, 100), now - 3);
+    SavePicture(Picture("alt.test", "tall.png"), QSize(100, 400), now - 2);
+    SavePicture(Picture("alt.test", std::string(80, 'n') + ".png"), QSize(200, 200), now - 1);
+    CGalleryWindow gallery(Images());
+
+    // Within one cell: the thumbnail inside its square box and centred in it, the two caption
+    // lines under the box at one place.
+    const CThumbnailDelegate& delegate = gallery.Delegate();
+    const QRect cell(QPoint(30, 200), delegate.CellSize());
+    const int side = gallery.Loader().Cache().Pixels();
+    const CThumbnailDelegate::Geometry square = delegate.Layout(cell, QSize(side, side));
+    for (const QSize thumbnail : {QSize(side, side * 3 / 4), QSize(side * 3 / 4, side),
+                                  QSize(side / 4, side / 8), QSize(2 * side, side / 2)}) {
+        const CThumbnailDelegate::Geometry geometry = delegate.Layout(cell, thumbnail);
+        EXPECT_EQ(geometry.name, square.name) << thumbnail.width() << "x" << thumbnail.height();
+        EXPECT_EQ(geometry.size, square.size);
+        EXPECT_TRUE(square.picture.contains(geometry.picture));
+        EXPECT_LE(std::abs(geometry.picture.center().x() - square.picture.center().x()), 1);
+        EXPECT_LE(std::abs(geometry.picture.center().y() - square.picture.center().y()), 1);
+    }
+    EXPECT_LT(square.picture.bottom(), square.name.top());
+    EXPECT_LT(square.name.bottom(), square.size.top());
+    EXPECT_TRUE(cell.contains(square.size));
+
+    // As drawn: wide, tall and square pictures, one with a long name, side by side in cells
+    // of one size, each caption drawn where it belongs.
+    gallery.resize(900, 600);
+    gallery.show();
+    QListView& view = gallery.View();
+    ASSERT_EQ(gallery.Model().rowCount(), 3);
+    EXPECT_TRUE(test::WaitUntil([&] {
+        return gallery.Model().HasThumbnail(0) && gallery.Model().HasThumbnail(1) &&
+               gallery.Model().HasThumbnail(2);
+    }));
+    test::RunEventsFor(std::chrono::milliseconds{100});
+    const QImage shot = view.viewport()->grab().toImage();
+    const auto inked = [&shot](const QRect& line) {
+        int count = 0;
+        const QRgb background = shot.pixel(line.topLeft());
+        for (int y = line.top(); y <= line.bottom(); ++y) {
+            for (int x = line.left(); x <= line.right(); ++x) {
+                count += shot.pixel(x, y) != background ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    const QRect first = view.visualRect(gallery.Model().index(0));
+    for (int row = 0; row < 3; ++row) {
+        const QModelIndex index = gallery.Model().index(row);
+        const QRect rect = view.visualRect(index);
+        EXPECT_EQ(rect.size(), delegate.CellSize()) << row;
+        EXPECT_EQ(rect.top(), first.top()) << row;
+        const QSize thumbnail = index.data(Qt::DecorationRole).value<QPixmap>().size();
+        const CThumbnailDelegate::Geometry geometry = delegate.Layout(rect, thumbnail);
+        EXPECT_EQ(geometry.name.top(), delegate.Layout(first, thumbnail).name.top()) << row;
+        ASSERT_TRUE(view.viewport()->rect().contains(geometry.size)) << row;
+        EXPECT_GT(inked(geometry.name), 0) << row;
+        EXPECT_GT(inked(geometry.size), 0) << row;
+    }
+    EXPECT_EQ(gallery.Model().index(1).data(Qt::DecorationRole).value<QPixmap>().size(),
+              QSize(side / 4, side));  // the tall one
+}
+
+TEST_F(GalleryTest, DeleteInTheViewerShowsThePictureThatTookItsPlaceAndClosesWithNoneLeft) {
+    const std::time_t now = std::time(nullptr);
+    for (int i = 0; i < 3; ++i) {  // newest first: p2 p1 p0
+        SavePicture(Picture("alt.test", "p" + std::to_string(i) + ".png"), QSize(60, 40),
+                    now - 100 + i);
+    }
+    CGalleryWindow gallery(Images());
+    QStringList deleted;
+    QObject::connect(&gallery, &CGalleryWindow::picturesDeleted,
+                     [&deleted](const QStringList& paths) { deleted += paths; });
+    gallery.OpenPicture(1);
+    const QPointer<CPictureWindow> viewer = gallery.Viewer();
+    ASSERT_FALSE(viewer.isNull());
+    // p1 goes and p0 takes its place; p0 was the last, so p2 before it is shown.
+    for (const auto& [shown, row] : {std::pair("p0.png", 1), std::pair("p2.png", 0)}) {
+        QTest::keyClick(viewer.data(), Qt::Key_Delete);
+        EXPECT_EQ(viewer->windowTitle().toStdString(), shown);
+        EXPECT_EQ(gallery.View().currentIndex().row(), row);
+    }
+    QTest::keyClick(viewer.data(), Qt::Key_Delete);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(viewer.isNull());
+    EXPECT_EQ(gallery.Model().rowCount(), 0);
+    ASSERT_EQ(deleted.size(), 3);
+    for (const QString& path : deleted) {
+        EXPECT_FALSE(fs::exists(path.toStdString()));
+    }
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
 }  // namespace

@@ -183,29 +183,42 @@ TEST_F(PictureBrowserTest, DeletingTheOnlyEntryShowsNothing) {
                 ElementsAre("No pictures available yet...", "No pictures available yet..."));
 }
 
-TEST_F(PictureBrowserTest, DeleteFileMovesThePictureToTheTrashOrDeletesItWhereThereIsNone) {
-    // The trash is $XDG_DATA_HOME/Trash on the tests' own home's file system, where the
-    // pictures are too; a data folder that does not exist can hold no trash.
+TEST_F(PictureBrowserTest, DeleteFileMovesThePictureToTheTrashOrAsksWhereThereIsNone) {
+    // The trash is $XDG_DATA_HOME/Trash, made where it is missing; a data home under a file can
+    // hold none, and the user decides.
+    test::WriteFile(folder.Path() / "file", "not a folder");
     const struct {
         const char* dataHome;
+        bool answer;
         bool trashed;
-    } cases[] = {{"data", true}, {"no such folder/data", false}};
-    std::filesystem::create_directory(folder.Path() / "data");
+        bool kept;
+    } cases[] = {{"data", false, true, false},
+                 {"no such folder/data", false, true, false},
+                 {"file/data", true, false, false},
+                 {"file/data", false, false, true}};
     for (const auto& expected : cases) {
         const std::filesystem::path data = folder.Path() / expected.dataHome;
         const test::ScopedEnvironment dataHome("XDG_DATA_HOME", data.string());
+        boxes.AnswerQuestions(expected.answer);
+        const std::size_t asked = boxes.Texts().size();
+        browser.ClearPictures();
         const std::string path = AddPicture("kept.jpg");
         g_currentPicture = 0;
+        browser.ShowPicture(0);
         browser.OnDeleteFile();
-        EXPECT_FALSE(std::filesystem::exists(path)) << expected.dataHome;
+        EXPECT_EQ(std::filesystem::exists(path), expected.kept) << expected.dataHome;
         EXPECT_EQ(std::filesystem::exists(data / "Trash/files/kept.jpg"), expected.trashed)
             << expected.dataHome;
         EXPECT_EQ(std::filesystem::exists(data / "Trash/info/kept.jpg.trashinfo"), expected.trashed)
             << expected.dataHome;
+        EXPECT_EQ(boxes.Texts().size() - asked, expected.trashed ? 0u : 1u) << expected.dataHome;
+        EXPECT_EQ(browser.Pictures().size(), expected.kept ? 1u : 0u) << expected.dataHome;
+        EXPECT_EQ(view.counter, expected.kept ? "1 / 1" : "0 / 0") << expected.dataHome;
     }
     EXPECT_EQ(test::ReadFile(folder.Path() / "data/Trash/files/kept.jpg"), "picture kept.jpg");
-    EXPECT_THAT(browser.Pictures(), IsEmpty());
-    EXPECT_THAT(boxes.Texts(), IsEmpty());
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("? There is no trash for this file. Delete it for good?",
+                            "? There is no trash for this file. Delete it for good?"));
 }
 
 TEST_F(PictureBrowserTest, AFileAlreadyGoneAndTheSamePathTwiceStillLoseTheirEntries) {

@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
         qputenv("XDG_RUNTIME_DIR", runtime.Path().string().c_str());
     }
-    // In the system's temporary folder, like the tests' pictures: the trash must be on their
-    // file system for Qt to move them there.
+    // In the system's temporary folder, like the tests' pictures: on their file system the
+    // trash takes them by moving them.
     const test::TempDir home;
     std::filesystem::create_directory(home.Path() / "data");
     qputenv("HOME", home.Path().string().c_str());
