@@ -114,6 +114,23 @@ TEST_F(PartAssemblerTest, PartsKeptAcrossARestartAndMissingOnesPublishNothing) {
     EXPECT_EQ(test::ReadFile(Path("pic.jpg")), file);
 }
 
+TEST_F(PartAssemblerTest, AWholeThatCannotBeFinishedKeepsItsPartsForAnotherTry) {
+    const std::string file = test::PictureBytes(5000, 4);
+    CPartAssembler failing("tmp_dir", "images");
+    failing.SetFinisher([](const std::string&, const std::string&, const std::string&) {
+        CCollected collected;
+        collected.failed = true;  // as when the picture's folder is on a full disk
+        return collected;
+    });
+    EXPECT_EQ(failing.Add(GROUP, Slice(file, 1, 2)).state, CPartAssembler::Result::State::Waiting);
+    EXPECT_EQ(failing.Add(GROUP, Slice(file, 2, 2)).state, CPartAssembler::Result::State::Failed);
+    EXPECT_EQ(Pending().size(), 2u);
+    // The article that completed it is fetched again (it was not recorded): now it finishes.
+    EXPECT_EQ(assembler.AddPart(GROUP, Slice(file, 2, 2)), Path("pic.jpg"));
+    EXPECT_EQ(test::ReadFile(Path("pic.jpg")), file);
+    EXPECT_THAT(Pending(), IsEmpty());
+}
+
 TEST_F(PartAssemblerTest, AWrongWholeIsNeverPublished) {
     const std::string file = test::PictureBytes(4000, 3);
     CPartAssembler::Part first = Slice(file, 1, 2);

@@ -14,13 +14,14 @@ namespace {
 using Numbers = std::set<std::uint32_t>;
 
 COverviewEntry Entry(std::uint32_t number, const std::string& subject,
-                     const std::string& from = "Poster <p@x>") {
+                     const std::string& from = "Poster <p@x>",
+                     std::optional<std::uint32_t> lines = 40) {
     COverviewEntry entry;
     entry.number = number;
     entry.subject = subject;
     entry.from = from;
     entry.bytes = 5000;
-    entry.lines = 40;
+    entry.lines = lines;
     return entry;
 }
 
@@ -114,6 +115,18 @@ const PlanCase CASES[] = {
      {1},
      {2, 3},
      "1 post passed over: 1 other files"},
+    {"too few lines for a picture, or lines unknown",
+     "",
+     3,
+     {{1,
+       3,
+       {Entry(1, "Re: thanks", "Reader <r@x>", 1), Entry(2, "a.jpg", "Poster <p@x>", 1),
+        Entry(3, "b.jpg", "Poster <p@x>", std::nullopt)}}},
+     {},
+     {},
+     {3},
+     {1, 2},
+     ""},
     {"the size limit and the poster to skip",
      "",
      2,
