@@ -483,38 +483,28 @@ TEST_F(ConfigDlgTest, ResizedItGivesTheRoomToTheListsAndKeepsDoneAndCancelInTheC
         EXPECT_LT(done->geometry().right(), cancel->x());
         // No two controls overlap, each text below the lists fits its control, and all is
         // inside the dialog, the bands below the lists.
-        std::vector<QWidget*> shown;
-        for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (child->isVisible()) {
-                shown.push_back(child);
+        const QList<QWidget*> all = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (auto one = all.begin(); one != all.end(); ++one) {
+            const QString name = (*one)->objectName() + " " + (*one)->property("text").toString();
+            EXPECT_TRUE(dialog->rect().contains((*one)->geometry())) << name.toStdString();
+            if ((*one)->y() > selected.y() && (qobject_cast<QLabel*>(*one) != nullptr ||
+                                               qobject_cast<QAbstractButton*>(*one) != nullptr)) {
+                EXPECT_LE((*one)->sizeHint().width(), (*one)->width()) << name.toStdString();
             }
-        }
-        for (std::size_t i = 0; i < shown.size(); ++i) {
-            const std::string name = shown[i]->objectName().toStdString() + " " +
-                                     shown[i]->property("text").toString().toStdString();
-            EXPECT_TRUE(dialog->rect().contains(shown[i]->geometry())) << name;
-            if ((qobject_cast<QLabel*>(shown[i]) != nullptr ||
-                 qobject_cast<QAbstractButton*>(shown[i]) != nullptr) &&
-                shown[i]->y() > selected.y()) {
-                EXPECT_LE(shown[i]->sizeHint().width(), shown[i]->width()) << name;
-            }
-            for (std::size_t j = i + 1; j < shown.size(); ++j) {
-                EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
-                    << name << " and " << shown[j]->objectName().toStdString();
+            for (auto other = one + 1; other != all.end(); ++other) {
+                EXPECT_FALSE((*one)->isVisible() && (*other)->isVisible() &&
+                             (*one)->geometry().intersects((*other)->geometry()))
+                    << name.toStdString() << " and " << (*other)->objectName().toStdString();
             }
         }
         EXPECT_GT(dialog->PortField().y(), selected.geometry().bottom());
         // Dragged to the end of its track, each list's thumb shows the last name, whole.
         for (CListBox* list : {&available, &selected}) {
             QScrollBar& bar = *list->verticalScrollBar();
-            QTest::mousePress(&bar, Qt::LeftButton, {},
-                              ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).center());
-            const QPoint end(ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).center().x(),
-                             bar.height() + 50);
-            QMouseEvent drag(QEvent::MouseMove, end, bar.mapToGlobal(end), Qt::NoButton,
-                             Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(&bar, &drag);
-            QTest::mouseRelease(&bar, Qt::LeftButton, {}, end);
+            const QPoint thumb = ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).center();
+            QTest::mousePress(&bar, Qt::LeftButton, {}, thumb);
+            QTest::mouseMove(&bar, {thumb.x(), bar.height() + 50});
+            QTest::mouseRelease(&bar, Qt::LeftButton, {}, {thumb.x(), bar.height() + 50});
             const int rows = list->model()->rowCount();
             EXPECT_EQ(ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).bottom(),
                       ScrollBarPart(bar, QStyle::SC_ScrollBarGroove).bottom());
