@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QStringList>
 #include <cmath>
 #include <cstdint>
@@ -24,13 +25,18 @@
 
 namespace {
 
-// The designed dialog, in dialog units, and the band below it that holds the connection's
-// controls, then those for walking a group, then those for what to collect.
+// The designed dialog, in dialog units, as it opens: the server and the two lists, then the
+// bands that hold the connection's controls, those for walking a group and those for what to
+// collect, and Done and Cancel at the bottom. The lists share what the dialog is made taller or
+// shorter, down to a few rows each.
 constexpr int DESIGN_WIDTH = 377;
-constexpr int DESIGN_HEIGHT = 284;
+constexpr int DESIGN_HEIGHT = 493;
+constexpr int LIST_HEIGHT = 86;
+constexpr int MIN_LIST_HEIGHT = 48;
+constexpr int BANDS_TOP = 264;
 constexpr int CONNECTION_BAND = 56;
 constexpr int GROUP_BAND = 54;
-constexpr int COLLECT_BAND = 99;
+constexpr int BUTTONS_TOP = 472;
 
 // The folder of the collection, in the program folder, which the content index lists.
 constexpr const char* COLLECTION_ROOT = "images";
@@ -57,6 +63,16 @@ int DefaultPort(ConnectionSecurity security) {
 
 void SetId(QWidget& widget, int id) {
     widget.setObjectName(QString::number(id));
+}
+
+// Gives the widget its designed place, in dialog units, moved right and down and made wider
+// and taller by pixels.
+void Place(const CDialogUnits& units, QWidget& widget, const QRect& designed, int right = 0,
+           int down = 0, int wider = 0, int taller = 0) {
+    widget.setGeometry(
+        units.ToPixels(designed.x(), designed.y(), designed.width(), designed.height())
+            .translated(right, down)
+            .adjusted(0, 0, wider, taller));
 }
 
 // "1 group", "83,412 groups".
@@ -116,28 +132,18 @@ CConfigDlg::CConfigDlg(QWidget* parent)
       m_fetchStatus(this),
       m_cancelFetch(QStringLiteral("Cancel"), this),
       m_forgetDeleted(QStringLiteral("Forget deleted pictures\u2026"), this),
-      m_forgetStatus(this) {
+      m_forgetStatus(this),
+      m_filter(this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     const CDialogUnits units = CDialogUnits::FromFont(font());
-    // The designed dialog, grown at the bottom by the three bands.
-    setFixedSize(units.ToPixelsX(DESIGN_WIDTH),
-                 units.ToPixelsY(DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND + COLLECT_BAND));
+    setMinimumSize(units.ToPixelsX(DESIGN_WIDTH),
+                   units.ToPixelsY(DESIGN_HEIGHT - 2 * (LIST_HEIGHT - MIN_LIST_HEIGHT)));
+    resize(units.ToPixelsX(DESIGN_WIDTH), units.ToPixelsY(DESIGN_HEIGHT));
 
-    // The template, in dialog units; its order is the tab order.
-    units.Place(m_done, 135, 263, 50, 14);
-    units.Place(m_cancel, 197, 263, 50, 14);
-    units.Place(m_newsServer, 96, 7, 96, 15);
-    units.Place(m_newsServerLabel, 7, 7, 50, 14);
-    units.Place(m_fetchNewsgroups, 239, 7, 64, 14);
-    units.Place(m_availableList, 25, 54, 323, 82);
-    units.Place(m_selectedList, 25, 166, 323, 82);
-    units.Place(m_availableLabel, 25, 44, 95, 9);
-    units.Place(m_selectedLabel, 25, 156, 95, 9);
-    units.Place(m_add, 128, 144, 61, 14);
-    units.Place(m_remove, 199, 144, 61, 14);
-
+    // The template's order is the tab order.
     m_done.setObjectName(QStringLiteral("1"));
     m_cancel.setObjectName(QStringLiteral("2"));
     m_newsServer.setObjectName(QStringLiteral("1011"));
@@ -152,25 +158,27 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     QWidget::setTabOrder(&m_cancel, &m_newsServer);
     QWidget::setTabOrder(&m_newsServer, &m_fetchNewsgroups);
     QWidget::setTabOrder(&m_fetchNewsgroups, &m_cancelFetch);
-    QWidget::setTabOrder(&m_cancelFetch, &m_availableList);
+    QWidget::setTabOrder(&m_cancelFetch, &m_filter);
+    QWidget::setTabOrder(&m_filter, &m_availableList);
     QWidget::setTabOrder(&m_availableList, &m_selectedList);
     QWidget::setTabOrder(&m_selectedList, &m_add);
     QWidget::setTabOrder(&m_add, &m_remove);
     // Fetch Newsgroups' progress line, between the server and the lists, and its Cancel.
-    units.Place(m_fetchStatus, 25, 27, 268, 12);
-    units.Place(m_cancelFetch, 298, 26, 50, 14);
     m_fetchStatus.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     SetId(m_cancelFetch, IDC_CANCEL_FETCH);
     m_cancelFetch.hide();
     m_fetchTicker.setInterval(FETCH_TICK_MS);
     connect(&m_fetchTicker, &QTimer::timeout, this, &CConfigDlg::ShowFetchProgress);
-    PlaceConnectionControls();
-    PlaceGroupControls();
-    PlaceCollectControls();
+    MakeFilter();
+    MakeConnectionControls();
+    MakeGroupControls();
+    MakeCollectControls();
+    PlaceControls();
     ShowSettings(CServerSettings{});
 
-    // Done is the OK command, which the Enter key also gives; Cancel, Escape and the close box
-    // take the dialog's reject path, which writes nothing.
+    // Done is the OK command, which the Enter key also gives (but in the News Server field and
+    // the lists); Cancel, Escape and the close box take the dialog's reject path, which writes
+    // nothing.
     m_done.setDefault(true);
     connect(&m_done, &QPushButton::clicked, this, &CConfigDlg::OnDone);
     connect(&m_cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -179,25 +187,29 @@ CConfigDlg::CConfigDlg(QWidget* parent)
     connect(&m_forgetDeleted, &QPushButton::clicked, this, &CConfigDlg::OnForgetDeletedPictures);
     connect(&m_add, &QPushButton::clicked, this, &CConfigDlg::OnAdd);
     connect(&m_remove, &QPushButton::clicked, this, &CConfigDlg::OnRemove);
+    connect(&m_availableList, &CListBox::chosen, this, &CConfigDlg::OnAdd);
+    connect(&m_selectedList, &CListBox::chosen, this, &CConfigDlg::OnRemove);
 }
 
 CConfigDlg::~CConfigDlg() {
     StopBackgroundWork();
 }
 
-void CConfigDlg::PlaceConnectionControls() {
-    const CDialogUnits units = CDialogUnits::FromFont(font());
-    // Two columns below Done and Cancel: the first lines up with the News Server field, the
-    // second ends where the lists end.
-    units.Place(m_portLabel, 7, DESIGN_HEIGHT + 2, 80, 14);
-    units.Place(m_port, 96, DESIGN_HEIGHT + 2, 40, 14);
-    units.Place(m_securityLabel, 199, DESIGN_HEIGHT + 2, 38, 14);
-    units.Place(m_security, 239, DESIGN_HEIGHT + 2, 64, 14);
-    units.Place(m_userNameLabel, 7, DESIGN_HEIGHT + 20, 80, 14);
-    units.Place(m_userName, 96, DESIGN_HEIGHT + 20, 96, 14);
-    units.Place(m_passwordLabel, 199, DESIGN_HEIGHT + 20, 38, 14);
-    units.Place(m_password, 239, DESIGN_HEIGHT + 20, 109, 14);
-    units.Place(m_allowUnencrypted, 96, DESIGN_HEIGHT + 38, 252, 10);
+void CConfigDlg::MakeFilter() {
+    SetId(m_filter, IDC_FILTER);
+    m_filter.setPlaceholderText(
+        QStringLiteral("Filter: part of a name, or a pattern with * and ?"));
+    m_filter.setToolTip(
+        QStringLiteral("Shows the groups whose names hold the text, in any case; with * (any "
+                       "characters) or ? (one character) the groups whose whole names match"));
+    m_filter.setClearButtonEnabled(true);
+    connect(&m_filter, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_availableList.SetFilter(text.toStdString()); });
+    // Typing in the list narrows it instead of jumping to a name that begins with the key.
+    m_availableList.SendTypingTo(&m_filter);
+}
+
+void CConfigDlg::MakeConnectionControls() {
     for (QLabel* label : {&m_portLabel, &m_securityLabel, &m_userNameLabel, &m_passwordLabel}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
@@ -224,17 +236,7 @@ void CConfigDlg::PlaceConnectionControls() {
     QWidget::setTabOrder(&m_password, &m_allowUnencrypted);
 }
 
-void CConfigDlg::PlaceGroupControls() {
-    const CDialogUnits units = CDialogUnits::FromFont(font());
-    // The same two columns; the long label reaches up to the second column's fields.
-    const int top = DESIGN_HEIGHT + CONNECTION_BAND;
-    units.Place(m_onlyNewArticles, 96, top, 252, 10);
-    units.Place(m_firstRunNewestLabel, 7, top + 14, 230, 14);
-    units.Place(m_firstRunNewest, 239, top + 14, 64, 14);
-    units.Place(m_connectionsLabel, 7, top + 32, 80, 14);
-    units.Place(m_connections, 96, top + 32, 40, 14);
-    units.Place(m_requestsInFlightLabel, 155, top + 32, 82, 14);
-    units.Place(m_requestsInFlight, 239, top + 32, 64, 14);
+void CConfigDlg::MakeGroupControls() {
     for (QLabel* label : {&m_firstRunNewestLabel, &m_connectionsLabel, &m_requestsInFlightLabel}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
@@ -258,22 +260,7 @@ void CConfigDlg::PlaceGroupControls() {
     QWidget::setTabOrder(&m_connections, &m_requestsInFlight);
 }
 
-void CConfigDlg::PlaceCollectControls() {
-    const CDialogUnits units = CDialogUnits::FromFont(font());
-    // The same two columns, then the two pattern fields side by side across both, then
-    // forgetting the deleted pictures, with what it does or did beside it.
-    const int top = DESIGN_HEIGHT + CONNECTION_BAND + GROUP_BAND;
-    units.Place(m_collectLabel, 7, top, 80, 10);
-    units.Place(m_collectPictures, 96, top, 52, 10);
-    units.Place(m_collectArchives, 155, top, 193, 10);
-    units.Place(m_maxPostSizeLabel, 7, top + 14, 230, 14);
-    units.Place(m_maxPostSize, 239, top + 14, 64, 14);
-    units.Place(m_skipPostersLabel, 7, top + 32, 168, 9);
-    units.Place(m_skipPosters, 7, top + 43, 168, 30);
-    units.Place(m_skipSubjectsLabel, 180, top + 32, 168, 9);
-    units.Place(m_skipSubjects, 180, top + 43, 168, 30);
-    units.Place(m_forgetDeleted, 7, top + 78, 110, 14);
-    units.Place(m_forgetStatus, 122, top + 78, 226, 14);
+void CConfigDlg::MakeCollectControls() {
     for (QLabel* label : {&m_collectLabel, &m_maxPostSizeLabel, &m_skipPostersLabel,
                           &m_skipSubjectsLabel, &m_forgetStatus}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -305,6 +292,97 @@ void CConfigDlg::PlaceCollectControls() {
     QWidget::setTabOrder(&m_maxPostSize, &m_skipPosters);
     QWidget::setTabOrder(&m_skipPosters, &m_skipSubjects);
     QWidget::setTabOrder(&m_skipSubjects, &m_forgetDeleted);
+}
+
+void CConfigDlg::PlaceControls() {
+    const CDialogUnits units = CDialogUnits::FromFont(font());
+    // What the dialog has beyond its designed size: the lists share the height, and take the
+    // width with the filter box and the progress line; Add and Remove stay centred under
+    // Available, the bands below move down, and Done and Cancel keep to the bottom right corner.
+    const int wider = width() - units.ToPixelsX(DESIGN_WIDTH);
+    const int taller = height() - units.ToPixelsY(DESIGN_HEIGHT);
+    const int availableTaller = taller / 2;
+    Place(units, m_newsServerLabel, {7, 7, 50, 14});
+    Place(units, m_newsServer, {96, 7, 96, 15});
+    Place(units, m_fetchNewsgroups, {239, 7, 64, 14});
+    Place(units, m_fetchStatus, {25, 27, 268, 12}, 0, 0, wider);
+    Place(units, m_cancelFetch, {298, 26, 50, 14}, wider);
+    Place(units, m_availableLabel, {25, 44, 95, 9});
+    Place(units, m_filter, {125, 41, 223, 12}, 0, 0, wider);
+    Place(units, m_availableList, {25, 54, 323, LIST_HEIGHT}, 0, 0, wider, availableTaller);
+    Place(units, m_add, {128, 148, 61, 14}, wider / 2, availableTaller);
+    Place(units, m_remove, {199, 148, 61, 14}, wider / 2, availableTaller);
+    Place(units, m_selectedLabel, {25, 160, 95, 9}, 0, availableTaller);
+    Place(units, m_selectedList, {25, 170, 323, LIST_HEIGHT}, 0, availableTaller, wider,
+          taller - availableTaller);
+
+    // Two columns below the lists: the first lines up with the News Server field, the second
+    // ends where the lists end as designed.
+    int top = BANDS_TOP;
+    Place(units, m_portLabel, {7, top + 2, 80, 14}, 0, taller);
+    Place(units, m_port, {96, top + 2, 40, 14}, 0, taller);
+    Place(units, m_securityLabel, {199, top + 2, 38, 14}, 0, taller);
+    Place(units, m_security, {239, top + 2, 64, 14}, 0, taller);
+    Place(units, m_userNameLabel, {7, top + 20, 80, 14}, 0, taller);
+    Place(units, m_userName, {96, top + 20, 96, 14}, 0, taller);
+    Place(units, m_passwordLabel, {199, top + 20, 38, 14}, 0, taller);
+    Place(units, m_password, {239, top + 20, 109, 14}, 0, taller);
+    Place(units, m_allowUnencrypted, {96, top + 38, 252, 10}, 0, taller);
+    // The same two columns; the long label reaches up to the second column's fields.
+    top += CONNECTION_BAND;
+    Place(units, m_onlyNewArticles, {96, top, 252, 10}, 0, taller);
+    Place(units, m_firstRunNewestLabel, {7, top + 14, 230, 14}, 0, taller);
+    Place(units, m_firstRunNewest, {239, top + 14, 64, 14}, 0, taller);
+    Place(units, m_connectionsLabel, {7, top + 32, 80, 14}, 0, taller);
+    Place(units, m_connections, {96, top + 32, 40, 14}, 0, taller);
+    Place(units, m_requestsInFlightLabel, {155, top + 32, 82, 14}, 0, taller);
+    Place(units, m_requestsInFlight, {239, top + 32, 64, 14}, 0, taller);
+    // The same two columns, then the two pattern fields side by side across both, sharing the
+    // width, then forgetting the deleted pictures, with what it does or did beside it.
+    top += GROUP_BAND;
+    const int postersWider = wider / 2;
+    Place(units, m_collectLabel, {7, top, 80, 10}, 0, taller);
+    Place(units, m_collectPictures, {96, top, 52, 10}, 0, taller);
+    Place(units, m_collectArchives, {155, top, 193, 10}, 0, taller);
+    Place(units, m_maxPostSizeLabel, {7, top + 14, 230, 14}, 0, taller);
+    Place(units, m_maxPostSize, {239, top + 14, 64, 14}, 0, taller);
+    Place(units, m_skipPostersLabel, {7, top + 32, 168, 9}, 0, taller, postersWider);
+    Place(units, m_skipPosters, {7, top + 43, 168, 30}, 0, taller, postersWider);
+    Place(units, m_skipSubjectsLabel, {180, top + 32, 168, 9}, postersWider, taller,
+          wider - postersWider);
+    Place(units, m_skipSubjects, {180, top + 43, 168, 30}, postersWider, taller,
+          wider - postersWider);
+    Place(units, m_forgetDeleted, {7, top + 78, 110, 14}, 0, taller);
+    Place(units, m_forgetStatus, {122, top + 78, 226, 14}, 0, taller, wider);
+
+    Place(units, m_done, {242, BUTTONS_TOP, 50, 14}, wider, taller);
+    Place(units, m_cancel, {298, BUTTONS_TOP, 50, 14}, wider, taller);
+}
+
+void CConfigDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    PlaceControls();
+}
+
+void CConfigDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (enter && focusWidget() == &m_newsServer) {
+        // The server named, its newsgroups are what comes next; an empty Selected list would
+        // make Done a surprise.
+        OnFetchNewsgroups();
+        return;
+    }
+    if ((enter || event->key() == Qt::Key_Down) && focusWidget() == &m_filter) {
+        m_availableList.setFocus();
+        QAbstractItemModel& shown = *m_availableList.model();
+        if (m_availableList.GetCurSel() == CListBox::LB_ERR && shown.rowCount() > 0) {
+            m_availableList.selectionModel()->setCurrentIndex(shown.index(0, 0),
+                                                              QItemSelectionModel::ClearAndSelect);
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CConfigDlg::ShowSettings(const CServerSettings& settings) {

@@ -1,14 +1,17 @@
 #pragma once
 
 // The configuration dialog, "Configuration Options": the news server's name, the server's
-// newsgroups (Available, from zarvo.cfg or fetched from the server) and the chosen ones
-// (Selected), and below them how the server is reached (port, security, user name, password
-// and whether the password may go out unencrypted), how the worker walks a group (only new
-// articles, how many on a group's first run, connections, requests in flight) and what it
-// collects (pictures, pictures inside archives, the largest post, the posters and subjects to
-// skip, and forgetting the deleted pictures that the content index remembers). It opens filled
-// from zarvo.cfg, zarvo.settings and the stored password; Done writes all three back, Cancel
-// writes nothing.
+// newsgroups (Available, from zarvo.cfg or fetched from the server, with a filter box above
+// them) and the chosen ones (Selected), and below them how the server is reached (port,
+// security, user name, password and whether the password may go out unencrypted), how the
+// worker walks a group (only new articles, how many on a group's first run, connections,
+// requests in flight) and what it collects (pictures, pictures inside archives, the largest
+// post, the posters and subjects to skip, and forgetting the deleted pictures that the content
+// index remembers), with Done and Cancel in the bottom right corner. Made larger, it gives the
+// room to the two lists. It opens filled from zarvo.cfg, zarvo.settings and the stored
+// password; Done writes all three back, Cancel writes nothing. Enter in the News Server field
+// fetches the newsgroups; a double click or Enter on a name adds it (Available) or removes it
+// (Selected).
 // It shares nothing with the fetch worker but those files. Fetch Newsgroups talks to the server
 // on a thread of its own, and the content index is read on another, so that the dialog stays
 // responsive; closing the dialog cancels the one and abandons the other, waiting a second at
@@ -64,6 +67,8 @@ public:
     static constexpr int IDC_FORGET_DELETED = 1032;
     // Beside Fetch Newsgroups' progress line, shown while it runs.
     static constexpr int IDC_CANCEL_FETCH = 1033;
+    // Above Available Newsgroups: what the list shows (CNameFilter).
+    static constexpr int IDC_FILTER = 1034;
 
     // Builds the controls; nothing is read yet.
     explicit CConfigDlg(QWidget* parent = nullptr);
@@ -110,6 +115,7 @@ public:
     CServerAddress Address() const;
     CListBox& SelectedList() { return m_selectedList; }
     CListBox& AvailableList() { return m_availableList; }
+    QLineEdit& FilterField() { return m_filter; }
     QLineEdit& NewsServerField() { return m_newsServer; }
     QLineEdit& PortField() { return m_port; }
     QComboBox& SecurityField() { return m_security; }
@@ -135,6 +141,12 @@ public:
     // What Forget deleted pictures is doing, and then what it did.
     QLabel& ForgetStatus() { return m_forgetStatus; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    // Enter in the News Server field fetches the newsgroups, and Enter or Down in the filter
+    // box goes to the list; any other key as a dialog takes it.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     // What the News Server, Port and Security fields showed when the server line was read.
     struct ServerFields {
@@ -144,9 +156,12 @@ private:
         bool operator==(const ServerFields&) const = default;
     };
 
-    void PlaceConnectionControls();
-    void PlaceGroupControls();
-    void PlaceCollectControls();
+    void MakeFilter();
+    void MakeConnectionControls();
+    void MakeGroupControls();
+    void MakeCollectControls();
+    // Places every control for the dialog's size.
+    void PlaceControls();
     // The patterns of a Skip field, as zarvo.settings keeps them.
     static std::vector<std::string> Patterns(const QPlainTextEdit& field);
     // False, after saying which pattern is wrong and why, when a Skip field holds one that is
@@ -234,6 +249,7 @@ private:
     QPushButton m_cancelFetch;
     QPushButton m_forgetDeleted;
     QLabel m_forgetStatus;
+    QLineEdit m_filter;
 
     // Fetch Newsgroups under way: its session (for Cancel, from this thread), the server it
     // asks, since when, and whether the user cancelled it.

@@ -1,5 +1,7 @@
 #include "ui/CListBox.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <utility>
 
 CListBox::CListBox(QWidget* parent) : QListView(parent) {
@@ -11,13 +13,19 @@ CListBox::CListBox(QWidget* parent) : QListView(parent) {
     setUniformItemSizes(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(this, &QListView::doubleClicked, this, [this](const QModelIndex& row) {
+        if (row.isValid()) {
+            selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+            emit chosen();
+        }
+    });
 }
 
 int CListBox::AddString(const std::string& name) {
     if (!CSortedNameList::CanList(name)) {
         return LB_ERR;
     }
-    return m_model.Insert(name);
+    return static_cast<int>(m_model.Insert(name));
 }
 
 std::size_t CListBox::AddStrings(std::vector<std::string> names,
@@ -42,27 +50,28 @@ bool CListBox::DeleteString(int index) {
     if (index < 0 || index >= GetCount()) {
         return false;
     }
-    m_model.Erase(index);
+    m_model.Erase(static_cast<std::size_t>(index));
     return true;
 }
 
 int CListBox::GetCount() const {
-    return m_model.rowCount();
+    return static_cast<int>(m_model.Names().Size());
 }
 
 int CListBox::GetCurSel() const {
     const QModelIndexList rows = selectionModel()->selectedIndexes();
-    return rows.isEmpty() ? LB_ERR : rows.front().row();
+    return rows.isEmpty() ? LB_ERR : static_cast<int>(m_model.EntryOf(rows.front().row()));
 }
 
 void CListBox::SetCurSel(int index) {
-    if (index < 0 || index >= GetCount()) {
+    const int row = index < 0 ? -1 : m_model.RowOf(static_cast<std::size_t>(index));
+    if (row < 0) {
         selectionModel()->clearSelection();
         return;
     }
-    const QModelIndex row = m_model.index(index);
-    selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
-    scrollTo(row);
+    const QModelIndex shown = m_model.index(row);
+    selectionModel()->setCurrentIndex(shown, QItemSelectionModel::ClearAndSelect);
+    scrollTo(shown);
 }
 
 std::string CListBox::GetText(int index) const {
@@ -74,4 +83,42 @@ std::string CListBox::GetText(int index) const {
 
 int CListBox::FindString(const std::string& prefix) const {
     return m_model.Names().FindPrefix(prefix);
+}
+
+void CListBox::SetFilter(const std::string& text) {
+    const int selected = GetCurSel();
+    m_model.SetFilter(CNameFilter(text));
+    if (selected != LB_ERR) {
+        SetCurSel(selected);
+    }
+}
+
+std::vector<std::string> CListBox::ShownNames() const {
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(m_model.rowCount()));
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        names.push_back(m_model.Names().At(m_model.EntryOf(row)));
+    }
+    return names;
+}
+
+void CListBox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Taken here, chosen or not, so that it does not reach the dialog's default button.
+        if (GetCurSel() != LB_ERR) {
+            emit chosen();
+        }
+        event->accept();
+        return;
+    }
+    const QString text = event->text();
+    const bool typing = !text.isEmpty() && text.at(0).isPrint() &&
+                        (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == 0;
+    if (typing && m_typingTarget != nullptr) {
+        m_typingTarget->setFocus();
+        m_typingTarget->insert(text);
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
 }

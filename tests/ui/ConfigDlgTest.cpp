@@ -13,6 +13,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <algorithm>
 #include <cstdint>
@@ -69,6 +72,28 @@ protected:
     static void Fetch(CConfigDlg& dialog) {
         dialog.OnFetchNewsgroups();
         ASSERT_TRUE(test::WaitUntil([&dialog] { return !dialog.IsFetching(); }));
+    }
+
+    // The control after `widget` that Tab goes to.
+    static QWidget* NextTabStop(QWidget* widget) {
+        do {
+            widget = widget->nextInFocusChain();
+        } while ((widget->focusPolicy() & Qt::TabFocus) == 0 || widget->focusProxy() != nullptr);
+        return widget;
+    }
+
+    // Where the scroll bar draws a part of itself.
+    static QRect ScrollBarPart(const QScrollBar& bar, QStyle::SubControl part) {
+        QStyleOptionSlider option;
+        option.initFrom(&bar);
+        option.orientation = bar.orientation();
+        option.minimum = bar.minimum();
+        option.maximum = bar.maximum();
+        option.pageStep = bar.pageStep();
+        option.singleStep = bar.singleStep();
+        option.sliderPosition = bar.sliderPosition();
+        option.sliderValue = bar.value();
+        return bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, part, &bar);
     }
 
     static void Select(CListBox& list, const std::string& name) {
@@ -378,13 +403,22 @@ TEST_F(ConfigDlgTest, CancelEscapeAndTheCloseBoxWriteNothing) {
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
-TEST_F(ConfigDlgTest, EnterInTheServerFieldIsDone) {
+TEST_F(ConfigDlgTest, EnterInTheServerFieldFetchesTheNewsgroupsAndInAnotherFieldIsDone) {
+    spool.AddGroup("alt.pictures", 1, 10);
     const auto dialog = Open();
-    dialog->SetServerText("news");
+    dialog->SetServerText(server.Address());
     dialog->NewsServerField().setFocus();
     QTest::keyClick(&dialog->NewsServerField(), Qt::Key_Return);
+    ASSERT_TRUE(test::WaitUntil([&] { return !dialog->IsFetching(); }));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.pictures"));
+    EXPECT_FALSE(std::filesystem::exists("zarvo.cfg"));
+
+    dialog->UserNameField().setFocus();
+    QTest::keyClick(&dialog->UserNameField(), Qt::Key_Enter);
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    EXPECT_EQ(test::ReadFile("zarvo.cfg"), "news\n" + SEP + "\n");
+    EXPECT_EQ(test::ReadFile("zarvo.cfg"), server.Address() + "\n" + SEP + "\nalt.pictures\n");
+    EXPECT_THAT(boxes.Texts(), ElementsAre("No Newsgroups selected"));
 }
 
 TEST_F(ConfigDlgTest, LineWithAControlCharacterIsSkippedAndDoneWritesWhatTheDialogShows) {
@@ -404,48 +438,235 @@ TEST_F(ConfigDlgTest, LineWithAControlCharacterIsSkippedAndDoneWritesWhatTheDial
     EXPECT_EQ(test::ReadFile("zarvo.cfg"), "host\nchosen\n" + SEP + "\nalso.read\nkept\n");
 }
 
-TEST_F(ConfigDlgTest, DesignedControlsKeepTheirPlacesAndTheFieldsBelowFollowThemApart) {
+TEST_F(ConfigDlgTest, ResizedItGivesTheRoomToTheListsAndKeepsDoneAndCancelInTheCorner) {
+    Names names;  // a large provider's list
+    for (int i = 0; i < 150000; ++i) {
+        names.push_back("alt.group" + std::to_string(i));
+    }
     const auto dialog = Open();
+    CListBox& available = dialog->AvailableList();
+    CListBox& selected = dialog->SelectedList();
+    available.AddStrings(names);
+    selected.AddStrings(Names(names.begin(), names.begin() + 500));
     const CDialogUnits units = CDialogUnits::FromFont(dialog->font());
-    EXPECT_EQ(dialog->width(), units.ToPixelsX(377));
-    EXPECT_GT(dialog->height(), units.ToPixelsY(284));
-    EXPECT_EQ(dialog->findChild<QWidget*>("1")->geometry(), units.ToPixels(135, 263, 50, 14));
-    EXPECT_EQ(dialog->findChild<QWidget*>("1015")->geometry(), units.ToPixels(25, 166, 323, 82));
-    // After Remove in the tab order, below Done and Cancel, inside the dialog.
-    QWidget* next = dialog->findChild<QWidget*>("1017");
-    for (int id = CConfigDlg::IDC_PORT; id <= CConfigDlg::IDC_SKIP_SUBJECTS; ++id) {
-        do {
-            next = next->nextInFocusChain();
-        } while ((next->focusPolicy() & Qt::TabFocus) == 0 || next->focusProxy() != nullptr);
-        ASSERT_EQ(next->objectName().toInt(), id);
-        EXPECT_GE(next->y(), units.ToPixelsY(284)) << id;
-        EXPECT_TRUE(dialog->rect().contains(next->geometry())) << id;
-    }
-    // No two controls below the designed ones overlap, and each text there fits its control.
-    const auto name = [](const QWidget* widget) {
-        const auto* label = qobject_cast<const QLabel*>(widget);
-        return (label != nullptr ? label->text() : widget->objectName()).toStdString();
+    const QSize opened = dialog->size();
+    EXPECT_EQ(opened, QSize(units.ToPixelsX(377), units.ToPixelsY(493)));
+    const QRect availableOpened = available.geometry();
+    const int listsOpened = available.height() + selected.height();
+    QWidget* done = dialog->findChild<QWidget*>("1");
+    QWidget* cancel = dialog->findChild<QWidget*>("2");
+    const QPoint corner(opened.width() - cancel->geometry().right(),
+                        opened.height() - cancel->geometry().bottom());
+    const struct {
+        QSize size;
+        std::string filter;
+    } cases[] = {
+        {opened, ""},
+        {opened + QSize(300, 401), ""},
+        {dialog->minimumSize(), ""},
+        {opened + QSize(0, 100), "group1499"},  // 111 names
     };
-    std::vector<QWidget*> below;
-    for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (child->y() >= units.ToPixelsY(284)) {
-            below.push_back(child);
+    for (const auto& c : cases) {
+        dialog->resize(c.size);
+        dialog->FilterField().setText(QString::fromStdString(c.filter));
+        QApplication::processEvents();  // the views lay their rows out
+        ASSERT_EQ(dialog->size(), c.size);
+        const int wider = c.size.width() - opened.width();
+        const int taller = c.size.height() - opened.height();
+        EXPECT_EQ(available.width(), availableOpened.width() + wider);
+        EXPECT_EQ(available.height() + selected.height(), listsOpened + taller);
+        EXPECT_LE(std::abs(available.height() - selected.height()), 1);
+        EXPECT_EQ(QPoint(c.size.width() - cancel->geometry().right(),
+                         c.size.height() - cancel->geometry().bottom()),
+                  corner);
+        EXPECT_EQ(done->y(), cancel->y());
+        EXPECT_LT(done->geometry().right(), cancel->x());
+        // No two controls overlap, each text below the lists fits its control, and all is
+        // inside the dialog, the bands below the lists.
+        const QList<QWidget*> all = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (auto one = all.begin(); one != all.end(); ++one) {
+            const QString name = (*one)->objectName() + " " + (*one)->property("text").toString();
+            EXPECT_TRUE(dialog->rect().contains((*one)->geometry())) << name.toStdString();
+            if ((*one)->y() > selected.y() && (qobject_cast<QLabel*>(*one) != nullptr ||
+                                               qobject_cast<QAbstractButton*>(*one) != nullptr)) {
+                EXPECT_LE((*one)->sizeHint().width(), (*one)->width()) << name.toStdString();
+            }
+            for (auto other = one + 1; other != all.end(); ++other) {
+                EXPECT_FALSE((*one)->isVisible() && (*other)->isVisible() &&
+                             (*one)->geometry().intersects((*other)->geometry()))
+                    << name.toStdString() << " and " << (*other)->objectName().toStdString();
+            }
+        }
+        EXPECT_GT(dialog->PortField().y(), selected.geometry().bottom());
+        // Dragged to the end of its track, each list's thumb shows the last name, whole.
+        for (CListBox* list : {&available, &selected}) {
+            QScrollBar& bar = *list->verticalScrollBar();
+            const QPoint thumb = ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).center();
+            QTest::mousePress(&bar, Qt::LeftButton, {}, thumb);
+            QTest::mouseMove(&bar, {thumb.x(), bar.height() + 50});
+            QTest::mouseRelease(&bar, Qt::LeftButton, {}, {thumb.x(), bar.height() + 50});
+            const int rows = list->model()->rowCount();
+            EXPECT_EQ(ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).bottom(),
+                      ScrollBarPart(bar, QStyle::SC_ScrollBarGroove).bottom());
+            EXPECT_TRUE(list->viewport()->rect().contains(
+                list->visualRect(list->model()->index(rows - 1, 0))))
+                << rows << " rows";
         }
     }
-    for (std::size_t i = 0; i < below.size(); ++i) {
-        if (qobject_cast<QLabel*>(below[i]) != nullptr ||
-            qobject_cast<QAbstractButton*>(below[i]) != nullptr) {
-            EXPECT_LE(below[i]->sizeHint().width(), below[i]->width()) << name(below[i]);
-        }
-        for (std::size_t j = i + 1; j < below.size(); ++j) {
-            EXPECT_FALSE(below[i]->geometry().intersects(below[j]->geometry()))
-                << name(below[i]) << " and " << name(below[j]);
-        }
+    // The designed controls keep their tab order, with the filter before its list; the fields
+    // below follow Remove.
+    QWidget* next = &dialog->NewsServerField();
+    for (int id :
+         {1012, CConfigDlg::IDC_CANCEL_FETCH, CConfigDlg::IDC_FILTER, 1014, 1015, 1016, 1017}) {
+        next = NextTabStop(next);
+        EXPECT_EQ(next->objectName().toInt(), id);
     }
+    for (int id = CConfigDlg::IDC_PORT; id <= CConfigDlg::IDC_FORGET_DELETED; ++id) {
+        next = NextTabStop(next);
+        ASSERT_EQ(next->objectName().toInt(), id);
+    }
+    EXPECT_EQ(NextTabStop(next), done);
     EXPECT_EQ(dialog->PasswordField().echoMode(), QLineEdit::Password);
-    EXPECT_EQ(dialog->AllowUnencryptedField().text(), "Allow sending the password unencrypted");
-    EXPECT_EQ(dialog->CollectArchivesField().text(), "Pictures inside archives (ZIP, RAR, 7z)");
     EXPECT_TRUE(dialog->SkipPostersField().tabChangesFocus());
+}
+
+TEST_F(ConfigDlgTest, TheFilterShowsNamesHoldingItsTextOrMatchingItsWildmatInAnyCase) {
+    const std::string books =
+        "de.alt.b\xC3\xBC"
+        "cher";
+    const Names all = {"alt.bin.x",     "alt.binaries.pictures", "Alt.Pictures.Cats",
+                       "comp.graphics", "de.alt.Bilder",         books,
+                       "rec.arts.sf"};
+    std::string file = "host\n" + SEP + "\n";
+    for (const std::string& name : all) {
+        file += name + "\n";
+    }
+    test::WriteFile("zarvo.cfg", file);
+    const struct {
+        const char* typed;
+        Names shown;
+    } cases[] = {
+        {"", all},
+        {"pict", {"alt.binaries.pictures", "Alt.Pictures.Cats"}},
+        {"PiCT", {"alt.binaries.pictures", "Alt.Pictures.Cats"}},
+        {"  cats ", {"Alt.Pictures.Cats"}},
+        {"alt.",
+         {"alt.bin.x", "alt.binaries.pictures", "Alt.Pictures.Cats", "de.alt.Bilder", books}},
+        // A wildmat matches whole names.
+        {"ALT.*", {"alt.bin.x", "alt.binaries.pictures", "Alt.Pictures.Cats"}},
+        {"*alt*",
+         {"alt.bin.x", "alt.binaries.pictures", "Alt.Pictures.Cats", "de.alt.Bilder", books}},
+        {"alt.bin.?", {"alt.bin.x"}},
+        {"alt.bin", {"alt.bin.x", "alt.binaries.pictures"}},
+        {"*.B?CHER", {books}},  // "?" is one character, of two bytes here
+        {"*.pictures,*.cats", {"alt.binaries.pictures", "Alt.Pictures.Cats"}},
+        {"*,!alt.*", {"comp.graphics", "de.alt.Bilder", books, "rec.arts.sf"}},
+        {"!alt.*", {}},
+        {"a,b", {}},  // no wildmat without * or ?
+        {"nothing", {}},
+    };
+    const auto dialog = Open();
+    for (const auto& c : cases) {
+        dialog->FilterField().clear();
+        QTest::keyClicks(&dialog->FilterField(), c.typed);
+        EXPECT_EQ(dialog->AvailableList().ShownNames(), c.shown) << c.typed;
+        EXPECT_EQ(dialog->AvailableList().Names(), all) << c.typed;
+    }
+    EXPECT_EQ(dialog->SelectedList().GetCount(), 0);
+}
+
+TEST_F(ConfigDlgTest, AddAndRemoveTakeWhatTheFilteredListShowsAndDoneWritesTheWholeList) {
+    spool.AddGroup("alt.pictures.new", 1, 10);
+    spool.AddGroup("comp.new", 1, 10);
+    test::WriteFile("zarvo.cfg",
+                    "host\nkept\n" + SEP + "\nalt.binaries.pictures\nAlt.Pictures.Cats\ncomp.x\n");
+    const auto dialog = Open();
+    CListBox& available = dialog->AvailableList();
+    CListBox& selected = dialog->SelectedList();
+    QTest::keyClicks(&dialog->FilterField(), "pict");
+    // A hidden name cannot be chosen; a shown one stays chosen while the filter shows it.
+    available.SetCurSel(available.FindString("comp.x"));
+    EXPECT_EQ(available.GetCurSel(), CListBox::LB_ERR);
+    dialog->OnAdd();
+    Select(available, "Alt.Pictures.Cats");
+    QTest::keyClicks(&dialog->FilterField(), "ures.c");
+    EXPECT_THAT(available.ShownNames(), ElementsAre("Alt.Pictures.Cats"));
+    dialog->OnAdd();
+    dialog->FilterField().setText("bin");
+    EXPECT_EQ(available.GetCurSel(), CListBox::LB_ERR);
+    Select(available, "alt.binaries.pictures");
+    dialog->OnAdd();
+    // Selected shows everything it holds, whatever the filter.
+    EXPECT_THAT(selected.ShownNames(),
+                ElementsAre("alt.binaries.pictures", "Alt.Pictures.Cats", "kept"));
+    Select(selected, "kept");
+    dialog->OnRemove();
+    EXPECT_THAT(selected.Names(), ElementsAre("alt.binaries.pictures", "Alt.Pictures.Cats"));
+
+    // Names that come one by one, or a fetched list, are filtered as they come.
+    dialog->FilterField().setText("PICT");
+    Select(available, "alt.binaries.pictures");
+    EXPECT_TRUE(dialog->AddAvailable("a.pictures"));
+    EXPECT_TRUE(dialog->AddAvailable("a.other"));
+    EXPECT_THAT(available.ShownNames(),
+                ElementsAre("a.pictures", "alt.binaries.pictures", "Alt.Pictures.Cats"));
+    EXPECT_EQ(available.GetText(available.GetCurSel()), "alt.binaries.pictures");
+    dialog->SetServerText(server.Address());
+    Fetch(*dialog);
+    EXPECT_THAT(available.ShownNames(), ElementsAre("alt.pictures.new"));
+    EXPECT_EQ(dialog->FetchStatus().text(), "2 groups");
+    dialog->OnDone();
+    EXPECT_EQ(test::ReadFile("zarvo.cfg"), server.Address() +
+                                               "\nalt.binaries.pictures\nAlt.Pictures.Cats\n" +
+                                               SEP + "\nalt.pictures.new\ncomp.new\n");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
+TEST_F(ConfigDlgTest, DoubleClickAndEnterOnANameAddOrRemoveItAndTypingGoesToTheFilter) {
+    test::WriteFile("zarvo.cfg", "host\nx\ny\n" + SEP + "\na\nb\nc\n");
+    const auto dialog = Open();
+    CListBox& available = dialog->AvailableList();
+    CListBox& selected = dialog->SelectedList();
+    const auto doubleClick = [](CListBox& list, const std::string& name) {
+        const int row = list.model()
+                            ->match(list.model()->index(0, 0), Qt::DisplayRole,
+                                    QString::fromStdString(name), 1, Qt::MatchExactly)
+                            .front()
+                            .row();
+        const QPoint at = list.visualRect(list.model()->index(row, 0)).center();
+        // As a mouse gives it: a click, then the second press as a double click.
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(available, "b");
+    available.setFocus();
+    Select(available, "c");
+    QTest::keyClick(&available, Qt::Key_Return);
+    EXPECT_THAT(selected.Names(), ElementsAre("b", "c", "x", "y"));
+    doubleClick(selected, "x");
+    selected.setFocus();
+    Select(selected, "b");
+    QTest::keyClick(&selected, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_THAT(selected.Names(), ElementsAre("c", "y"));
+    // Enter with nothing chosen does nothing, and never closes the dialog.
+    selected.SetCurSel(CListBox::LB_ERR);
+    QTest::keyClick(&selected, Qt::Key_Return);
+    EXPECT_THAT(selected.Names(), ElementsAre("c", "y"));
+    EXPECT_TRUE(dialog->isVisible());
+
+    // Typed in Available, keys go to the filter; Enter there goes back to the first name shown,
+    // and Enter again adds it.
+    available.setFocus();
+    QTest::keyClicks(&available, "A");
+    EXPECT_EQ(dialog->FilterField().text(), "A");
+    EXPECT_EQ(dialog->focusWidget(), &dialog->FilterField());
+    QTest::keyClick(&dialog->FilterField(), Qt::Key_Return);
+    EXPECT_EQ(dialog->focusWidget(), &available);
+    EXPECT_EQ(available.GetText(available.GetCurSel()), "a");
+    QTest::keyClick(&available, Qt::Key_Return);
+    EXPECT_THAT(selected.Names(), ElementsAre("a", "c", "y"));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
 TEST_F(ConfigDlgTest, ServerLinesOldAndNewFillTheFieldsAndStayAsTheyWereWhenSaved) {

@@ -1,11 +1,14 @@
 // The sorted list's order, its bulk insert (with or without duplicates) and its prefix search:
-// what the configuration dialog's lists rely on to behave like Windows sorted list boxes.
+// what the configuration dialog's lists rely on to behave like Windows sorted list boxes; and
+// the list box's filtered rows kept in step with the list as names come and go.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "ui/CListBox.h"
+#include "ui/CNameFilter.h"
 #include "ui/CSortedNameList.h"
 
 namespace {
@@ -96,6 +99,42 @@ TEST(SortedNameListTest, RefusesOnlyNamesWithControlCharacters) {
     EXPECT_FALSE(CSortedNameList::CanList("alt\tx"));
     EXPECT_FALSE(CSortedNameList::CanList("alt\rx"));
     EXPECT_FALSE(CSortedNameList::CanList("alt\x7F"));
+}
+
+TEST(SortedNameListTest, AFilteredListBoxShowsExactlyTheEntriesThatPassAsNamesComeAndGo) {
+    std::mt19937 random(11);
+    const char* parts[] = {"a", "B", ".", "x", "ab"};
+    for (const char* filter : {"ab", "*.x", "b"}) {
+        CListBox list;
+        list.SetFilter(filter);
+        const CNameFilter passes(filter);
+        std::string selected;
+        for (int step = 0; step < 300; ++step) {
+            if (random() % 3 == 0 && list.GetCount() > 0) {
+                list.DeleteString(static_cast<int>(random() % list.GetCount()));
+            } else {
+                std::string name;
+                for (int length = static_cast<int>(random() % 4); length >= 0; --length) {
+                    name += parts[random() % std::size(parts)];
+                }
+                list.AddString(name);
+            }
+            if (step % 50 == 0 && list.GetCount() > 0) {
+                list.SetCurSel(static_cast<int>(random() % list.GetCount()));
+                selected =
+                    list.GetCurSel() == CListBox::LB_ERR ? "" : list.GetText(list.GetCurSel());
+            }
+            Names shown;
+            std::copy_if(list.Names().begin(), list.Names().end(), std::back_inserter(shown),
+                         [&](const std::string& name) { return passes.Passes(name); });
+            ASSERT_EQ(list.ShownNames(), shown) << filter << " at step " << step;
+            if (list.GetCurSel() != CListBox::LB_ERR) {
+                // Still the entry chosen, wherever the changes moved it.
+                ASSERT_EQ(list.GetText(list.GetCurSel()), selected) << filter;
+                ASSERT_TRUE(passes.Passes(selected));
+            }
+        }
+    }
 }
 
 }  // namespace
