@@ -166,6 +166,9 @@ public:
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout = timeout; }
     // Lowers the reply cap; for tests, which cannot afford 64 MiB replies.
     void SetMaxReplySize(std::size_t bytes) { maxReplySize = bytes; }
+    // Why the last Connect reached no server at all (no such host, refused, timed out), in a
+    // user's words; empty when the network made a connection.
+    const std::string& ConnectProblem() const { return sock.ConnectProblem(); }
     const std::string& GetHost() const { return host; }
     int GetPort() const { return port; }
     bool IsConnected() const { return connected; }

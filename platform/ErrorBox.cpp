@@ -17,6 +17,11 @@ std::function<void(const std::string&)>& Handler() {
     return handler;
 }
 
+std::function<void(const std::string&)>& InformationHandler() {
+    static std::function<void(const std::string&)> handler;
+    return handler;
+}
+
 std::function<bool(const std::string&)>& QuestionHandler() {
     static std::function<bool(const std::string&)> handler;
     return handler;
@@ -42,6 +47,24 @@ void ShowErrorBox(const std::string& text) {
 void SetErrorBoxHandler(std::function<void(const std::string&)> handler) {
     std::lock_guard lock(HandlerMutex());
     Handler() = std::move(handler);
+}
+
+void ShowInformation(const std::string& text) {
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard lock(HandlerMutex());
+        handler = InformationHandler();
+    }
+    if (handler) {
+        handler(text);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void SetInformationHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard lock(HandlerMutex());
+    InformationHandler() = std::move(handler);
 }
 
 bool AskQuestion(const std::string& text) {

@@ -41,7 +41,24 @@ struct PendingLookUp {
     const int doneFd;  // readable once `addresses` holds the answer
     std::mutex mutex;
     std::vector<TcpConnection::Address> addresses;
+    std::string problem;
 };
+
+// Why connect(2) failed, in a user's words.
+std::string ConnectErrorText(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+            return "the connection was refused (no news server listens on that port)";
+        case ETIMEDOUT:
+            return "the connection timed out";
+        case EHOSTUNREACH:
+            return "the host cannot be reached";
+        case ENETUNREACH:
+            return "the network cannot be reached";
+        default:
+            return std::strerror(error);
+    }
+}
 
 }  // namespace
 
@@ -54,7 +71,8 @@ TcpConnection::~TcpConnection() {
     }
 }
 
-std::vector<TcpConnection::Address> TcpConnection::Resolve(const std::string& host, int port) {
+std::vector<TcpConnection::Address> TcpConnection::Resolve(const std::string& host, int port,
+                                                           std::string* problem) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -63,7 +81,19 @@ std::vector<TcpConnection::Address> TcpConnection::Resolve(const std::string& ho
     const std::string service = std::to_string(static_cast<std::uint16_t>(port));
     addrinfo* list = nullptr;
     std::vector<Address> addresses;
-    if (host.empty() || ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
+    if (problem != nullptr) {
+        problem->clear();
+    }
+    const int failed =
+        host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (failed != 0) {
+        if (problem != nullptr) {
+            *problem = failed == EAI_NONAME || failed == EAI_NODATA ? "no such host is known"
+                       : failed == EAI_AGAIN
+                           ? "its name could not be looked up (is the network up?)"
+                           : std::string("its name could not be looked up (") +
+                                 ::gai_strerror(failed) + ")";
+        }
         return addresses;
     }
     for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
@@ -82,25 +112,29 @@ std::vector<TcpConnection::Address> TcpConnection::Resolve(const std::string& ho
 
 std::vector<TcpConnection::Address> TcpConnection::ResolveCancellable(const std::string& host,
                                                                       int port) {
+    m_connectProblem = "the connection was cancelled";
     if (IsCancelled()) {
         return {};
     }
     const auto lookUp = std::make_shared<PendingLookUp>();
     if (lookUp->doneFd < 0 || m_wakeFd < 0) {
-        return Resolve(host, port);
+        return Resolve(host, port, &m_connectProblem);
     }
     try {
         std::thread([lookUp, host, port] {
-            std::vector<Address> addresses = Resolve(host, port);
+            std::string problem;
+            std::vector<Address> addresses = Resolve(host, port, &problem);
             {
                 std::lock_guard lock(lookUp->mutex);
                 lookUp->addresses = std::move(addresses);
+                lookUp->problem = std::move(problem);
             }
             const std::uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = ::write(lookUp->doneFd, &one, sizeof one);
         }).detach();
     } catch (const std::system_error&) {
-        return Resolve(host, port);  // no thread to be had: wait for the look-up here
+        // No thread to be had: wait for the look-up here.
+        return Resolve(host, port, &m_connectProblem);
     }
     for (;;) {
         pollfd fds[2] = {{lookUp->doneFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
@@ -113,6 +147,7 @@ std::vector<TcpConnection::Address> TcpConnection::ResolveCancellable(const std:
         }
         if ((fds[0].revents & POLLIN) != 0) {
             std::lock_guard lock(lookUp->mutex);
+            m_connectProblem = std::move(lookUp->problem);
             return std::move(lookUp->addresses);
         }
         if ((fds[1].revents & POLLIN) != 0) {
@@ -126,6 +161,7 @@ bool TcpConnection::OpenSocket(const Address& address) {
     const int fd =
         ::socket(address.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
+        m_connectProblem = std::string("no socket could be made (") + std::strerror(errno) + ")";
         return false;
     }
     // Commands are single short lines sent while nothing else is in flight; never hold them
@@ -142,18 +178,31 @@ bool TcpConnection::OpenSocket(const Address& address) {
 
 bool TcpConnection::ConnectTo(const Address& address, std::chrono::milliseconds timeout) {
     if (m_fd < 0 || IsCancelled()) {
+        if (IsCancelled()) {
+            m_connectProblem = "the connection was cancelled";
+        }
         return false;
     }
     if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0) {
-        if (errno != EINPROGRESS || WaitFor(POLLOUT, timeout) != WaitResult::Ready) {
+        if (errno != EINPROGRESS) {
+            m_connectProblem = ConnectErrorText(errno);
+            return false;
+        }
+        const WaitResult waited = WaitFor(POLLOUT, timeout);
+        if (waited != WaitResult::Ready) {
+            if (waited == WaitResult::TimedOut) {
+                m_connectProblem = ConnectErrorText(ETIMEDOUT);
+            }
             return false;
         }
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+            m_connectProblem = ConnectErrorText(error != 0 ? error : errno);
             return false;
         }
     }
+    m_connectProblem.clear();
     // Connected: from here on the socket blocks, with the time-out set on the socket itself, so
     // that a receive costs one system call rather than a try, a poll and a second try. Abort()
     // ends a blocked call by shutting the connection down.

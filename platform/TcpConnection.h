@@ -43,8 +43,10 @@ public:
     TcpConnection& operator=(const TcpConnection&) = delete;
 
     // Every address of the host for a TCP connection to the port, in the resolver's order.
-    // getaddrinfo is thread-safe, so two sessions may resolve at the same time.
-    static std::vector<Address> Resolve(const std::string& host, int port);
+    // getaddrinfo is thread-safe, so two sessions may resolve at the same time. When there is
+    // none, `problem` (when given) says why in a user's words.
+    static std::vector<Address> Resolve(const std::string& host, int port,
+                                        std::string* problem = nullptr);
     // Resolve() on a thread of its own, so that Cancel() and Abort() end the wait at once (the
     // look-up itself cannot be cut short; it finishes on its own and its answer is dropped).
     // Nothing when the name cannot be resolved or the wait was ended.
@@ -56,6 +58,10 @@ public:
     int Handle() const { return m_fd; }
 
     bool ConnectTo(const Address& address, std::chrono::milliseconds timeout);
+    // Why the last look-up or ConnectTo made no connection, in a user's words ("no such host
+    // is known", "the connection was refused", "the connection timed out"); empty once one
+    // was made.
+    const std::string& ConnectProblem() const { return m_connectProblem; }
     // Runs the TLS handshake on the connected socket; from then on every send and receive is
     // encrypted. False when it failed: Tls() says why.
     bool StartTls(const std::string& host, const std::string& trustedFingerprint,
@@ -92,6 +98,7 @@ private:
 
     int m_fd = -1;
     std::unique_ptr<TlsChannel> m_tls;
+    std::string m_connectProblem;
     int m_wakeFd = -1;  // an eventfd that Cancel() and Abort() make readable
     std::chrono::milliseconds m_socketTimeout{-1};
     std::atomic<bool> m_cancelled{false};

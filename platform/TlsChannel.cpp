@@ -5,8 +5,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "platform/CertificateFingerprint.h"
 
@@ -21,6 +23,25 @@ struct FreeContext {
     void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
 };
 
+// The faults found in the certificate, in the order the check found them: the verify callback
+// notes each into the vector the connection's application data points to.
+using VerifyErrors = std::vector<long>;
+
+int NoteVerifyError(int passed, X509_STORE_CTX* store) {
+    if (passed == 1) {
+        return 1;
+    }
+    const auto* ssl = static_cast<const SSL*>(
+        X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto* errors = ssl != nullptr ? static_cast<VerifyErrors*>(SSL_get_app_data(ssl)) : nullptr;
+    const long error = X509_STORE_CTX_get_error(store);
+    if (errors != nullptr && std::find(errors->begin(), errors->end(), error) == errors->end()) {
+        errors->push_back(error);
+    }
+    // Go on: the verdict is the caller's, after the handshake.
+    return 1;
+}
+
 // A context for one connection. Loading the system's certificate store takes a few
 // milliseconds, nothing beside a connection's round trips, and a fresh context sees the store
 // (and OpenSSL's SSL_CERT_FILE and SSL_CERT_DIR) as they are now.
@@ -31,8 +52,9 @@ std::unique_ptr<SSL_CTX, FreeContext> MakeContext() {
         SSL_CTX_set_min_proto_version(raw, TLS1_2_VERSION);
         SSL_CTX_set_default_verify_paths(raw);
         // The chain and the name are still checked; the verdict is read after the handshake,
-        // so that a refused certificate can be named by its fingerprint.
-        SSL_CTX_set_verify(raw, SSL_VERIFY_NONE, nullptr);
+        // so that a refused certificate can be named by its fingerprint. The check goes on past
+        // the first fault, so that every reason is named (NoteVerifyError).
+        SSL_CTX_set_verify(raw, SSL_VERIFY_NONE, NoteVerifyError);
         SSL_CTX_set_read_ahead(raw, 1);
         SSL_CTX_set_default_read_buffer_len(raw, READ_BUFFER_LENGTH);
         // A server that closes without the closing alert has closed all the same. A new
@@ -142,31 +164,49 @@ std::string TimeText(const ASN1_TIME* time) {
     return std::string(data, static_cast<std::size_t>(length));
 }
 
-// Why the certificate did not verify, in a user's words.
+// What is wrong with the certificate, in a user's words, after "its certificate".
 std::string Describe(long verdict, X509* certificate, const std::string& host) {
     switch (verdict) {
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-            return "its certificate is self-signed: no authority this computer knows vouches "
-                   "for it";
+            return "is self-signed: no authority this computer knows vouches for it";
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-            return "its certificate was issued by an authority this computer does not know";
+            return "was issued by an authority this computer does not know";
         case X509_V_ERR_CERT_HAS_EXPIRED:
-            return "its certificate expired on " + TimeText(X509_get0_notAfter(certificate));
+            return "expired on " + TimeText(X509_get0_notAfter(certificate));
         case X509_V_ERR_CERT_NOT_YET_VALID:
-            return "its certificate is valid only from " +
-                   TimeText(X509_get0_notBefore(certificate));
+            return "is valid only from " + TimeText(X509_get0_notBefore(certificate));
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return "its certificate is for " + CertificateNames(certificate) + ", not for " + host;
+            return "is for " + CertificateNames(certificate) + ", not for " + host;
         case X509_V_ERR_CERT_REVOKED:
-            return "its certificate has been revoked";
+            return "has been revoked";
         default:
-            return std::string("its certificate does not verify (") +
-                   X509_verify_cert_error_string(verdict) + ")";
+            return std::string("does not verify (") + X509_verify_cert_error_string(verdict) + ")";
     }
+}
+
+// Every fault of the certificate: whom it is for first, since that is what a user checks
+// first, then the others in the order found. "its certificate is for 127.0.0.1, not for
+// localhost, and is self-signed: ...".
+std::string DescribeAll(VerifyErrors errors, X509* certificate, const std::string& host) {
+    std::stable_partition(errors.begin(), errors.end(), [](long error) {
+        return error == X509_V_ERR_HOSTNAME_MISMATCH || error == X509_V_ERR_IP_ADDRESS_MISMATCH;
+    });
+    std::vector<std::string> faults;
+    for (const long error : errors) {
+        std::string fault = Describe(error, certificate, host);
+        if (std::find(faults.begin(), faults.end(), fault) == faults.end()) {
+            faults.push_back(std::move(fault));
+        }
+    }
+    std::string text = "its certificate";
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+        text += (i == 0 ? " " : ", and ") + faults[i];
+    }
+    return text;
 }
 
 // The last OpenSSL error as text, and the error queue emptied.
@@ -207,6 +247,10 @@ bool TlsChannel::Handshake(int fd, const std::string& host, const std::string& t
     const std::unique_ptr<SSL_CTX, FreeContext> context = MakeContext();
     // The connection keeps its own reference to the context.
     m_ssl.reset(context ? SSL_new(context.get()) : nullptr);
+    VerifyErrors verifyErrors;
+    if (m_ssl) {
+        SSL_set_app_data(m_ssl.get(), &verifyErrors);
+    }
     BIO* bio = m_ssl ? NewSocketBio(fd) : nullptr;
     if (bio == nullptr) {
         m_problem = "the secure connection could not be prepared (" + LastError() + ")";
@@ -221,7 +265,10 @@ bool TlsChannel::Handshake(int fd, const std::string& host, const std::string& t
         SSL_set_tlsext_host_name(ssl, host.c_str());
         SSL_set1_host(ssl, host.c_str());
     }
-    if (SSL_connect(ssl) != 1) {
+    const bool handshaken = SSL_connect(ssl) == 1;
+    // The faults are noted during the handshake alone.
+    SSL_set_app_data(ssl, nullptr);
+    if (!handshaken) {
         m_problem = "the secure connection could not be set up (" + LastError() + ")";
         return false;
     }
@@ -233,7 +280,10 @@ bool TlsChannel::Handshake(int fd, const std::string& host, const std::string& t
     }
     m_fingerprint = Sha256Fingerprint(certificate.get());
     const long verdict = SSL_get_verify_result(ssl);
-    if (verdict == X509_V_OK) {
+    if (verdict != X509_V_OK && verifyErrors.empty()) {
+        verifyErrors.push_back(verdict);
+    }
+    if (verifyErrors.empty()) {
         return true;
     }
     // Only the very certificate the user chose to trust: a renewed or forged one is refused.
@@ -241,7 +291,7 @@ bool TlsChannel::Handshake(int fd, const std::string& host, const std::string& t
     if (!m_fingerprint.empty() && CanonicalFingerprint(trustedFingerprint) == m_fingerprint) {
         return true;
     }
-    m_problem = Describe(verdict, certificate.get(), host);
+    m_problem = DescribeAll(std::move(verifyErrors), certificate.get(), host);
     m_certificateRefused = true;
     return false;
 }

@@ -16,6 +16,7 @@
 #include "config/ConfigFile.h"
 #include "config/PasswordFile.h"
 #include "decode/CContentIndex.h"
+#include "nntp/ConnectFailure.h"
 #include "nntp/HostAndPort.h"
 #include "nntp/Wildmat.h"
 #include "platform/ErrorBox.h"
@@ -546,7 +547,7 @@ CConfigDlg::FetchOutcome CConfigDlg::FetchGroupList(CNewsServer& server) {
         if (server.LastFailure().kind == CNewsServer::Failure::Kind::Certificate) {
             outcome.refused = server.LastFailure();
         }
-        outcome.failure = failureText("Couldn't connect to the news server...");
+        outcome.failure = DescribeConnectFailure(server);
         return outcome;
     }
     std::vector<std::unique_ptr<CNewsGroup>> groups;
@@ -795,8 +796,8 @@ void CConfigDlg::SavePassword(const std::string& key) {
     } else if (place == CPasswordStore::Place::File && !fileBefore) {
         // Said when the file is made; while it stays, the user knows.
         const std::filesystem::path file = std::filesystem::absolute(PASSWORD_FILE_NAME, ignored);
-        platform::ShowErrorBox("No keyring answered, so the password is kept in the file " +
-                               file.string() + ", which only you can read.");
+        platform::ShowInformation("No keyring answered, so the password is kept in the file " +
+                                  file.string() + ", which only you can read.");
     }
     platform::WipeSecret(password);
 }

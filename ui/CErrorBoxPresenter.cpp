@@ -32,6 +32,13 @@ void SetUpErrorBox(QMessageBox& box, const std::string& text) {
     box.setStandardButtons(QMessageBox::Ok);
 }
 
+// Information: the program's own caption, the information icon and OK.
+void SetUpInformationBox(QMessageBox& box, const std::string& text) {
+    SetUpBox(box, CErrorBoxPresenter::QUESTION_CAPTION, text);
+    box.setIcon(QMessageBox::Information);
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
 // Yes and No. What is asked (trusting a certificate) is never to be agreed to by a stray Enter,
 // so No is the default; Escape and the close box press No too.
 void SetUpQuestionBox(QMessageBox& box, const std::string& text) {
@@ -60,9 +67,13 @@ void RunModal(QMessageBox& box) {
     box.exec();
 }
 
-void ShowModalBox(const std::string& text, QWidget* parent) {
+void ShowModalBox(const std::string& text, QWidget* parent, bool information) {
     QMessageBox box(parent);
-    SetUpErrorBox(box, text);
+    if (information) {
+        SetUpInformationBox(box, text);
+    } else {
+        SetUpErrorBox(box, text);
+    }
     RunModal(box);
 }
 
@@ -81,24 +92,29 @@ CErrorBoxPresenter::CErrorBoxPresenter() : m_requests(std::make_shared<CUiThread
     // released and touches nothing else.
     const std::shared_ptr<CUiThreadRequests> requests = m_requests;
     const QPointer<CErrorBoxPresenter> self(this);
-    platform::SetErrorBoxHandler([requests, self](const std::string& text) {
-        if (requests->OnUiThread()) {
-            ShowModalBox(text, self.isNull() ? nullptr : self->BoxParent());
-            return;
-        }
-        const bool shown =
-            requests->CallUntilFinished([self, text](std::function<void()> finished) {
-                if (self.isNull()) {
-                    finished();
-                    return;
-                }
-                self->OpenWorkerBox(BoxKind::Error, text,
-                                    [finished = std::move(finished)](bool) { finished(); });
-            });
-        if (!shown) {
-            std::fprintf(stderr, "ERROR: %s\n", text.c_str());
-        }
-    });
+    const auto showHandler = [requests, self](BoxKind kind) {
+        return [requests, self, kind](const std::string& text) {
+            if (requests->OnUiThread()) {
+                ShowModalBox(text, self.isNull() ? nullptr : self->BoxParent(),
+                             kind == BoxKind::Information);
+                return;
+            }
+            const bool shown =
+                requests->CallUntilFinished([self, kind, text](std::function<void()> finished) {
+                    if (self.isNull()) {
+                        finished();
+                        return;
+                    }
+                    self->OpenWorkerBox(kind, text,
+                                        [finished = std::move(finished)](bool) { finished(); });
+                });
+            if (!shown) {
+                std::fprintf(stderr, "ERROR: %s\n", text.c_str());
+            }
+        };
+    };
+    platform::SetErrorBoxHandler(showHandler(BoxKind::Error));
+    platform::SetInformationHandler(showHandler(BoxKind::Information));
     platform::SetQuestionHandler([requests, self](const std::string& text) {
         if (requests->OnUiThread()) {
             return AskModal(text, self.isNull() ? nullptr : self->BoxParent());
@@ -128,6 +144,7 @@ CErrorBoxPresenter::CErrorBoxPresenter() : m_requests(std::make_shared<CUiThread
 CErrorBoxPresenter::~CErrorBoxPresenter() {
     ReleaseWorkers();
     platform::SetErrorBoxHandler({});
+    platform::SetInformationHandler({});
     platform::SetQuestionHandler({});
 }
 
@@ -178,6 +195,8 @@ void CErrorBoxPresenter::OpenWorkerBox(BoxKind kind, const std::string& text,
     QMessageBox* box = std::make_unique<QMessageBox>().release();
     if (kind == BoxKind::Question) {
         SetUpQuestionBox(*box, text);
+    } else if (kind == BoxKind::Information) {
+        SetUpInformationBox(*box, text);
     } else {
         SetUpErrorBox(*box, text);
     }

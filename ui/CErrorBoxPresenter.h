@@ -1,14 +1,16 @@
 #pragma once
 
 // Shows the core's error boxes (platform::ShowErrorBox) in Qt: caption "ERROR", the text, one
-// OK button; and its questions (platform::AskQuestion): caption "Zarvo", the text, Yes and No,
-// where No is the default and Escape and the close box also mean No. Ctrl+C copies the text.
-// Every box opens over the window the user is working in (the active modal dialog, else the owner
-// window, the main window), so that the window manager keeps it on top, and takes the keyboard
-// focus. A box asked for on the user-interface thread is modal and its caller waits for it there.
-// A box asked for on another thread (the fetch worker's) is shown by the user-interface thread
-// without blocking any window, while the asking thread waits until the user closes it. It
-// installs itself as the box and question handler for as long as it lives.
+// OK button; its information (platform::ShowInformation): caption "Zarvo", the information
+// icon, the text, one OK button; and its questions (platform::AskQuestion): caption "Zarvo", the
+// text, Yes and No, where No is the default and Escape and the close box also mean No. Ctrl+C
+// copies the text. Every box opens over the window the user is working in (the active modal dialog,
+// else the owner window, the main window), so that the window manager keeps it on top, and takes
+// the keyboard focus. A box asked for on the user-interface thread is modal and its caller waits
+// for it there. A box asked for on another thread (the fetch worker's) is shown by the
+// user-interface thread without blocking any window, while the asking thread waits until the user
+// closes it. It installs itself as the box, information and question handler for as long as it
+// lives.
 //
 // It does not decide which failures deserve a box, or what is asked; the core does.
 
@@ -28,7 +30,7 @@ class CErrorBoxPresenter : public QObject {
     Q_OBJECT
 
 public:
-    // The captions of an error box and of a question.
+    // The captions of an error box and of a question (and of information).
     static constexpr const char* CAPTION = "ERROR";
     static constexpr const char* QUESTION_CAPTION = "Zarvo";
 
@@ -55,7 +57,7 @@ public:
     void CloseOldestWorkerBox();
 
 private:
-    enum class BoxKind { Error, Question };
+    enum class BoxKind { Error, Information, Question };
 
     struct WorkerBox {
         QPointer<QMessageBox> box;

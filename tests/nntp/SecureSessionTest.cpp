@@ -104,8 +104,9 @@ TEST_F(SecureSessionTest, ACertificateThatDoesNotVerifyIsRefusedUnlessTrusted) {
 }
 
 TEST_F(SecureSessionTest, ReasonsNameWhatIsWrongWithAnIssuerThisComputerKnows) {
-    // The test certificates stand for the system's authorities here.
+    // The test certificates stand for the system's authorities here; a stranger is not one.
     const test::TestCertificate expired({.commonName = "expired test server", .expired = true});
+    const test::TestCertificate stranger;
     const test::TempDir folder;
     const std::string authorities = folder.Folder() + "authorities.pem";
     test::WriteFile(authorities, certificate.Pem() + expired.Pem());
@@ -119,6 +120,10 @@ TEST_F(SecureSessionTest, ReasonsNameWhatIsWrongWithAnIssuerThisComputerKnows) {
         {certificate, "127.0.0.1", ""},
         {certificate, "localhost", "its certificate is for 127.0.0.1, not for localhost"},
         {expired, "127.0.0.1", "its certificate expired on "},
+        // Every fault is named, whom it is for first.
+        {stranger, "localhost",
+         "its certificate is for 127.0.0.1, not for localhost, and is self-signed: no authority "
+         "this computer knows vouches for it"},
     };
     for (const Case& c : cases) {
         server.UseTls(ScriptedNntpServer::Tls::Implicit, c.certificate);

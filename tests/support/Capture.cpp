@@ -66,6 +66,10 @@ ErrorBoxRecorder::ErrorBoxRecorder() {
         std::lock_guard lock(m_mutex);
         m_texts.push_back(text);
     });
+    platform::SetInformationHandler([this](const std::string& text) {
+        std::lock_guard lock(m_mutex);
+        m_texts.push_back("(i) " + text);
+    });
     platform::SetQuestionHandler([this](const std::string& text) {
         std::lock_guard lock(m_mutex);
         m_texts.push_back("? " + text);
@@ -75,6 +79,7 @@ ErrorBoxRecorder::ErrorBoxRecorder() {
 
 ErrorBoxRecorder::~ErrorBoxRecorder() {
     platform::SetErrorBoxHandler({});
+    platform::SetInformationHandler({});
     platform::SetQuestionHandler({});
 }
 

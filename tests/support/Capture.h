@@ -23,7 +23,8 @@ private:
     std::string m_text;
 };
 
-// Records the error boxes and the questions (as "? <text>"); questions get the answer set.
+// Records the error boxes, the information (as "(i) <text>") and the questions (as
+// "? <text>"); questions get the answer set.
 class ErrorBoxRecorder {
 public:
     ErrorBoxRecorder();

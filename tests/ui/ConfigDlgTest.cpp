@@ -215,13 +215,19 @@ TEST_F(ConfigDlgTest, FetchNewsgroupsFailuresLeaveTheListsAsTheyWere) {
     const auto dialog = Open();
     dialog->SetServerText("");
     Fetch(*dialog);  // no server named
-    dialog->SetServerText("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()));
+    const int unused = test::UnusedLoopbackPort();
+    dialog->SetServerText("127.0.0.1:" + std::to_string(unused));
     Fetch(*dialog);
     dialog->SetServerText(server.Address());
     Fetch(*dialog);
-    EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter your news server name (usually 'news')",
-                                           "Couldn't connect to the news server...",
-                                           "Couldn't fetch the list of newsgroups..."));
+    // The host, the port and the reason.
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("Please enter your news server name (usually 'news')",
+                            "Couldn't connect to the news server 127.0.0.1, port " +
+                                std::to_string(unused) +
+                                ": the connection was refused (no news server listens on "
+                                "that port).",
+                            "Couldn't fetch the list of newsgroups..."));
     EXPECT_THAT(dialog->AvailableList().Names(), ElementsAre("alt.cached"));
     EXPECT_THAT(dialog->SelectedList().Names(), ElementsAre("chosen"));
     // The wait cursor is gone again after every failure.
@@ -919,8 +925,8 @@ TEST_F(ConfigDlgTest, WithoutAKeyringThePasswordIsKeptInAPrivateFileAndComesBack
         dialog->PasswordField().setText("s3cret pass");
         dialog->OnDone();
     }
-    EXPECT_THAT(boxes.Texts(), ElementsAre("No keyring answered, so the password is kept in the "
-                                           "file " +
+    EXPECT_THAT(boxes.Texts(), ElementsAre("(i) No keyring answered, so the password is kept in "
+                                           "the file " +
                                            file + ", which only you can read."));
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
