@@ -81,6 +81,13 @@ void CDisplayGate::SetStatusText(const std::string& text) {
     }
 }
 
+void CDisplayGate::AddLogEntry(const CRunLogEntry& entry) {
+    std::lock_guard lock(m_mutex);
+    if (m_display != nullptr) {
+        m_display->AddLogEntry(entry);
+    }
+}
+
 void CDisplayGate::SetRunning(bool running) {
     std::lock_guard lock(m_mutex);
     if (m_display != nullptr) {

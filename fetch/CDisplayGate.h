@@ -30,6 +30,7 @@ public:
     int CurrentPicture() override;
     void OnNext() override;
     void SetStatusText(const std::string& text) override;
+    void AddLogEntry(const CRunLogEntry& entry) override;
     void SetRunning(bool running) override;
     void RunFinished(const CRunTotals& totals) override;
 

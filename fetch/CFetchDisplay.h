@@ -1,14 +1,15 @@
 #pragma once
 
 // What the fetch worker needs of the main window: its counters and progress bars, the picture
-// list (kept under the window's picture lock) and the picture browser's Next. The window
-// implements it; tests implement a fake. Every call comes from the worker's thread and returns
-// when the window has carried it out. Message boxes go through platform::ShowErrorBox.
+// list (kept under the window's picture lock), the picture browser's Next and the run log. The
+// window implements it; tests implement a fake. Every call comes from the worker's thread and
+// returns when the window has carried it out. Message boxes go through platform::ShowErrorBox.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "fetch/CRunLogEntry.h"
 #include "fetch/CRunTotals.h"
 
 class CFetchDisplay {
@@ -36,6 +37,9 @@ public:
     // The status line under the window's controls: what the run is doing (connecting, which
     // group, how far, how fast), and at its end how it ended, with its totals.
     virtual void SetStatusText(const std::string& text) = 0;
+    // What went wrong with one group, for the run log that the user can open: the run goes on
+    // with the next group. The window keeps the entries of every run of the session.
+    virtual void AddLogEntry(const CRunLogEntry& entry) = 0;
     // A run has begun (true) or ended (false): Start is for an idle worker, Stop for a run.
     virtual void SetRunning(bool running) = 0;
     // A run has ended with these totals, just before SetRunning(false). Nothing by default.

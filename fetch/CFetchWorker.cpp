@@ -1,6 +1,7 @@
 #include "fetch/CFetchWorker.h"
 
 #include <system_error>
+#include <utility>
 
 #include "decode/CPartAssembler.h"
 #include "decode/CPictureCollector.h"
@@ -34,6 +35,10 @@ bool CFetchWorker::StartThread() {
         return false;
     }
     return true;
+}
+
+void CFetchWorker::SetReconnectBackOff(CBackOff backOff) {
+    m_threadArg->reconnect = std::move(backOff);
 }
 
 void CFetchWorker::OnStart(const std::string& password) {

@@ -27,6 +27,10 @@ public:
     bool StartThread();
     bool IsThreadStarted() const { return m_thread.joinable(); }
 
+    // The waits before the tries to win a lost connection back (CBackOff::Patient() unless
+    // set). Only while no run is under way: tests shorten them to milliseconds.
+    void SetReconnectBackOff(CBackOff backOff);
+
     // Start: clears the stop flag and asks for a run; a run under way is followed by one more.
     // The password (for a server that wants a log-in) is the next run's alone.
     void OnStart(const std::string& password = {});

@@ -20,6 +20,8 @@ struct CRunTotals {
     std::uint64_t notPictures = 0;
     // Articles that could not be written: fetched again by the next run.
     std::uint64_t unwritten = 0;
+    // Groups that could not be fetched, or not to their end; the run log says why.
+    std::uint64_t groupsNotFetched = 0;
     PassCounts passedOver{};
     std::chrono::steady_clock::duration elapsed{};
 };

@@ -1,6 +1,7 @@
 #include "fetch/FetchThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -8,24 +9,20 @@
 #include <system_error>
 #include <vector>
 
-#include "config/ConfigFile.h"
 #include "fetch/BatchFetch.h"
 #include "fetch/CArticleFile.h"
 #include "fetch/CFetchRun.h"
 #include "fetch/CRunStatus.h"
-#include "fetch/ControlIds.h"
 #include "fetch/GroupFetch.h"
 #include "fetch/Reconnect.h"
 #include "fetch/RunSessions.h"
+#include "fetch/RunSetup.h"
+#include "nntp/ConnectFailure.h"
 #include "platform/ProgramFolder.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Counter(std::uint64_t done, std::uint64_t total) {
-    return std::to_string(done) + " / " + std::to_string(total);
-}
 
 bool StopRequested(const ThreadArg& arg) {
     return arg.stop.IsSet();
@@ -33,23 +30,27 @@ bool StopRequested(const ThreadArg& arg) {
 
 enum class Opened { Yes, Refused, Stopped, Lost };
 
-// Selects the group; when the connection is lost (given up by the last group, or found lost
-// now), wins it back first. `connected` says whether the run ever had a connection: without one
-// every group is simply refused.
-Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bool connected,
-                 int& tries, std::unique_ptr<CNewsGroup>& group, std::string& why) {
-    if (!connected || !arg.server.ConnectionLost()) {
+// Selects the group; when the connection is lost (now, or with the group before), wins it back
+// first with the run's patience. Once an earlier group spent the tries, this one gets a single
+// try at once.
+Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, int& tries,
+                 std::unique_ptr<CNewsGroup>& group, std::string& why) {
+    if (!arg.server.ConnectionLost()) {
         if (arg.server.Open(name, group)) {
             return Opened::Yes;
         }
         if (StopRequested(arg)) {
             return Opened::Stopped;
         }
-        if (!connected || !arg.server.ConnectionLost()) {
+        if (!arg.server.ConnectionLost()) {
             return Opened::Refused;
         }
     }
-    switch (ReconnectToGroup(arg.server, arg.stop, status, name, tries, group, why)) {
+    int once = 0;
+    const bool spent = tries >= arg.reconnect.Tries();
+    const CBackOff atOnce({0ms});
+    switch (ReconnectToGroup(arg.server, arg.stop, status, name, spent ? once : tries, group, why,
+                             spent ? atOnce : arg.reconnect)) {
         case Reconnect::Resumed:
             return Opened::Yes;
         case Reconnect::Stopped:
@@ -60,25 +61,18 @@ Opened OpenGroup(ThreadArg& arg, CRunStatus& status, const std::string& name, bo
     return Opened::Lost;
 }
 
-// Shows the message as a box and on the status line.
-void EndEarly(ThreadArg& arg, CRunStatus& status, const std::string& message) {
-    arg.dlg.ShowErrorBox(message);
-    status.Show(message);
-}
-
-void Run(ThreadArg& arg, CRunStatus& status) {
+// Runs the groups. What ends the run before its end goes to `box`, shown once the run is over;
+// what goes wrong with one group goes to the status line and the run log, and the run goes on.
+void Run(ThreadArg& arg, CRunStatus& status, std::string& box) {
     std::string newsServer;
     std::vector<std::string> newsGroups;
-    if (!ReadConfigFile(CONFIG_FILE_NAME, newsGroups, newsServer)) {
-        EndEarly(arg, status, "Couldn't open the configuration.  Please configure first");
-        return;
-    }
-    if (newsGroups.empty()) {
-        EndEarly(arg, status, "No newsgroups specified...");
-        return;
-    }
-    if (newsServer.empty()) {
-        EndEarly(arg, status, "No news server specified");
+    const RunSetup setup = CheckRunSetup(newsServer, newsGroups);
+    if (setup != RunSetup::Ready) {
+        // Nothing to fetch yet: the status line says what to do. A file that could not be read
+        // said so in its own box.
+        status.Show(setup == RunSetup::Unreadable
+                        ? "Couldn't open the configuration.  Please configure first"
+                        : DescribeRunSetup(setup, newsServer, newsGroups.size()));
         return;
     }
     CFetchRun run(arg, status);
@@ -102,69 +96,55 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     }
     std::string error;
     if (!run.OpenCollection(error)) {
-        EndEarly(arg, status, error);
+        status.Show(error);
+        box = error;
         return;
     }
     const std::string& host = arg.server.GetHost();
-    const std::int64_t groupCount = static_cast<std::int64_t>(newsGroups.size());
-    arg.dlg.SetProgress(IDC_OVERALL_PROGRESS, 0, groupCount, 1, 0);
-    arg.dlg.SetEditText(IDC_PICTURE_COUNTER, Counter(0, 0));
+    status.Groups(newsGroups.size());
     status.Connecting(host);
-    std::string failure;
-    const bool connected = ConnectToServer(run, failure);
-    if (connected) {
-        // The extra connections are made meanwhile, so that they are ready when the first
-        // group's articles are.
-        for (CFetchRun::Extra& extra : run.extras) {
-            extra.early = std::async(std::launch::async, ConnectForUse, std::ref(*extra.session));
+    if (!ConnectToServer(run)) {
+        // Nothing can be fetched: the server cannot be reached, or securing the connection or
+        // logging in failed, which would fail for every group alike. A connect that Stop ended
+        // needs no box, nor does a certificate the user has just declined.
+        if (StopRequested(arg)) {
+            status.Finish(CRunStatus::Outcome::Stopped);
+            return;
         }
-        // Its reply comes with the first group's: one round trip less before the first article.
-        arg.server.AskCapabilities();
-    }
-    // Securing the connection or logging in failed: the groups would only fail one by one.
-    const bool refused = !connected && !failure.empty();
-    if (!connected && !refused) {
-        failure = "Couldn't connect to " + host;
-        // The run goes on: each group then fails to open and says so. A connect that Stop
-        // ended needs no box: the run ends at once.
-        if (!StopRequested(arg)) {
-            arg.dlg.ShowErrorBox("CONNECT FAILED");
+        const std::string failure = DescribeConnectFailure(arg.server);
+        if (arg.server.LastFailure().kind != CNewsServer::Failure::Kind::Certificate) {
+            box = failure;
         }
+        status.Finish(CRunStatus::Outcome::Failed, failure);
+        return;
     }
+    // The extra connections are made meanwhile, so that they are ready when the first group's
+    // articles are.
+    for (CFetchRun::Extra& extra : run.extras) {
+        extra.early = std::async(std::launch::async, ConnectForUse, std::ref(*extra.session));
+    }
+    // Its reply comes with the first group's: one round trip less before the first article.
+    arg.server.AskCapabilities();
     arg.dlg.ClearPictures();
     std::error_code ignored;  // a folder that exists already is fine
     std::filesystem::create_directory(CArticleFile::FOLDER, ignored);
     CRunStatus::Outcome outcome = CRunStatus::Outcome::Done;
+    std::string failure;
     int tries = 0;
-    for (std::size_t i = 0; i < newsGroups.size() && !refused; ++i) {
+    for (const std::string& name : newsGroups) {
         if (StopRequested(arg)) {
             outcome = CRunStatus::Outcome::Stopped;
             break;
         }
-        const std::string& name = newsGroups[i];
         // The name becomes a folder under images/; one from a server or a hand-edited file
         // must not reach outside it.
         if (!IsUsableFolderName(name)) {
-            arg.dlg.ShowErrorBox("Newsgroup name '" + name + "' cannot be used as a folder name");
+            status.GroupFailed(name, "cannot be used as a folder name", "remove it in Configure");
             continue;
         }
         std::unique_ptr<CNewsGroup> group;
         std::string why;
-        const Opened opened = OpenGroup(arg, status, name, connected, tries, group, why);
-        if (opened == Opened::Refused) {
-            const CNewsServer::Failure& login = arg.server.LastFailure();
-            if (IsFinal(login) && login.kind != CNewsServer::Failure::Kind::AuthenticationNeeded) {
-                // The log-in that the server asked for failed: so would every other group's.
-                failure = login.text;
-                arg.dlg.ShowErrorBox(failure);
-                break;
-            }
-            if (login.kind == CNewsServer::Failure::Kind::AuthenticationNeeded) {
-                failure = login.text;
-            }
-            arg.dlg.ShowErrorBox("Open failed for newsgroup '" + name + "'");
-            continue;
-        }
+        const Opened opened = OpenGroup(arg, status, name, tries, group, why);
         if (opened == Opened::Stopped) {
             outcome = CRunStatus::Outcome::Stopped;
             break;
@@ -172,9 +152,37 @@ void Run(ThreadArg& arg, CRunStatus& status) {
         GroupEnd end = GroupEnd::Lost;
         if (opened == Opened::Yes) {
             std::filesystem::create_directories(std::filesystem::path("images") / name, ignored);
-            arg.dlg.SetEditText(IDC_GROUP_NAME, name);
             end = FetchGroupArticles(run, name, *group, tries, why);
             group.reset();
+        }
+        const CNewsServer::Failure& login = arg.server.LastFailure();
+        const bool loginNeeded = login.kind == CNewsServer::Failure::Kind::AuthenticationNeeded;
+        if (IsFinal(login) && !loginNeeded) {
+            // The log-in failed, or cannot be made: so would every other group's.
+            outcome = CRunStatus::Outcome::Failed;
+            failure = login.text;
+            box = failure;
+            break;
+        }
+        if (opened == Opened::Refused) {
+            if (loginNeeded) {
+                status.GroupFailed(name, "needs a user name and password",
+                                   "enter them in Configure");
+            } else {
+                status.GroupFailed(name,
+                                   "could not be selected: the server has no such group, or "
+                                   "does not let this account read it",
+                                   "check its name, or remove it in Configure");
+            }
+            continue;
+        }
+        if (opened == Opened::Lost) {
+            // The connection is gone for good: so is every group left.
+            outcome = CRunStatus::Outcome::Failed;
+            failure = "Lost the connection to " + host + " and could not win it back" +
+                      (why.empty() ? "." : ": " + why);
+            box = failure;
+            break;
         }
         if (end == GroupEnd::DiskFull) {
             outcome = CRunStatus::Outcome::Failed;
@@ -182,21 +190,25 @@ void Run(ThreadArg& arg, CRunStatus& status) {
                       platform::GetProgramFolder().value_or("") +
                       "images. Free some space and press Start again; what could not be written "
                       "is fetched again then.";
-            arg.dlg.ShowErrorBox(failure);
+            box = failure;
             break;
         }
         if (end == GroupEnd::Lost) {
-            // The counters keep showing how far the run got.
-            outcome = CRunStatus::Outcome::Failed;
-            failure =
-                why.empty() ? "Lost the connection to " + host + " while fetching " + name : why;
-            arg.dlg.ShowErrorBox(failure);
-            break;
+            // The counters keep showing how far the group got; the next run goes on from there.
+            if (loginNeeded) {
+                status.GroupFailed(name, "needs a user name and password",
+                                   "enter them in Configure");
+            } else {
+                status.GroupFailed(name,
+                                   "was cut short: the connection to " + host +
+                                       " was lost and could not be won back" +
+                                       (why.empty() ? "" : " (" + why + ")"),
+                                   "press Start again later; the group goes on where it stopped");
+            }
+            continue;
         }
-        // A group left by Stop counts as done here like any other.
-        arg.dlg.SetEditText(IDC_GROUP_COUNTER, Counter(i + 1, newsGroups.size()));
-        arg.dlg.StepProgress(IDC_OVERALL_PROGRESS);
         if (end == GroupEnd::Stopped) {
+            // A group left by Stop is not counted as done: the counters show how far it got.
             outcome = CRunStatus::Outcome::Stopped;
             break;
         }
@@ -205,9 +217,6 @@ void Run(ThreadArg& arg, CRunStatus& status) {
     arg.server.Disconnect();
     // The password stays no longer than the run.
     arg.server.SetCredentials({}, {}, false);
-    if (outcome == CRunStatus::Outcome::Done && !failure.empty()) {
-        outcome = CRunStatus::Outcome::Failed;
-    }
     status.Finish(outcome, failure);
 }
 
@@ -231,11 +240,17 @@ unsigned FetchThread(std::shared_ptr<ThreadArg> threadArg) {
         }
         arg.startEvent.Reset();
         arg.dlg.SetRunning(true);
+        std::string box;
         {
             CRunStatus status(arg.dlg);
-            Run(arg, status);
+            Run(arg, status, box);
         }
         arg.dlg.SetRunning(false);
+        // What ended the run is shown once the run is over, with Start ready again: no run
+        // waits on a box.
+        if (!box.empty()) {
+            arg.dlg.ShowErrorBox(box);
+        }
         {
             std::lock_guard lock(arg.progressMutex);
             ++arg.runsDone;

@@ -113,11 +113,8 @@ private:
 };
 
 bool CGroupFetch::Handle(const CArticleQueue::Item& item, std::unique_ptr<CNewsMessage> message) {
-    ThreadArg& arg = m_run.arg;
     if (item.visited) {
         ++m_position;
-        arg.dlg.StepProgress(IDC_GROUP_PROGRESS);
-        arg.dlg.SetEditText(IDC_ARTICLE_COUNTER, Counter(m_position, m_visit.count));
     }
     const CPostTarget* target = item.target.get();
     bool processed = true;
@@ -152,7 +149,7 @@ bool CGroupFetch::Handle(const CArticleQueue::Item& item, std::unique_ptr<CNewsM
     // What came from the server: with the overview, the body alone was asked for.
     const std::uint64_t received =
         message == nullptr ? 0 : message->bodyLength + (item.overview ? 0 : message->headerLength);
-    m_run.status.Article(m_name, m_position, m_visit.count, received);
+    m_run.status.Article(m_position, received);
     // Only now is the article processed: the record never claims more.
     if (processed) {
         m_done.Add(item.number);
@@ -170,7 +167,7 @@ bool CGroupFetch::EnsureConnection() {
     }
     std::unique_ptr<CNewsGroup> reopened;
     switch (ReconnectToGroup(m_run.arg.server, m_run.arg.stop, m_run.status, m_name, m_tries,
-                             reopened, m_why)) {
+                             reopened, m_why, m_run.arg.reconnect)) {
         case Reconnect::Resumed:
             return true;
         case Reconnect::Stopped:
@@ -199,27 +196,42 @@ std::optional<std::vector<COverviewEntry>> CGroupFetch::Overview(std::uint32_t f
 }
 
 void CGroupFetch::RunBatch(std::vector<CArticleQueue::Item> items) {
-    if (items.empty() || m_end != GroupEnd::Done || !EnsureConnection()) {
-        return;
-    }
-    const ArticleHandler handle = [this](const CArticleQueue::Item& item,
-                                         std::unique_ptr<CNewsMessage> message) {
-        return Handle(item, std::move(message));
-    };
-    switch (FetchBatch(m_run, m_name, std::move(items), 0, handle, m_why)) {
-        case BatchEnd::Done:
-            break;
-        case BatchEnd::Stopped:
-            m_end = GroupEnd::Stopped;
-            break;
-        case BatchEnd::Lost:
+    // A batch cut short by a lost connection goes on from the first article not handed over,
+    // once the worker's own connection is won back with the run's patience; the connections of
+    // the batch tried only briefly.
+    while (!items.empty() && m_end == GroupEnd::Done && EnsureConnection()) {
+        std::size_t handed = 0;
+        const ArticleHandler handle = [this, &handed](const CArticleQueue::Item& item,
+                                                      std::unique_ptr<CNewsMessage> message) {
+            ++handed;
+            return Handle(item, std::move(message));
+        };
+        std::string why;
+        const BatchEnd end = FetchBatch(m_run, m_name, items, 0, handle, why);
+        if (handed > 0) {
+            m_tries = 0;
+        }
+        switch (end) {
+            case BatchEnd::Done:
+                return;
+            case BatchEnd::Stopped:
+                m_end = GroupEnd::Stopped;
+                return;
+            case BatchEnd::Ended:
+                m_end = GroupEnd::DiskFull;
+                return;
+            case BatchEnd::Lost:
+                break;
+        }
+        // Only a lost connection is worth winning back: a log-in asked for, or a server that
+        // refuses, would refuse again.
+        if (!why.empty() || !m_run.arg.server.ConnectionLost()) {
+            m_why = why;
             m_end = GroupEnd::Lost;
-            break;
-        case BatchEnd::Ended:
-            m_end = GroupEnd::DiskFull;
-            break;
+            return;
+        }
+        items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(handed));
     }
-    m_tries = 0;
 }
 
 void CGroupFetch::FetchNumbers(const std::vector<std::uint32_t>& numbers, bool firstOfRange,
@@ -255,7 +267,6 @@ void CGroupFetch::FetchNumbers(const std::vector<std::uint32_t>& numbers, bool f
 }
 
 GroupEnd CGroupFetch::Fetch() {
-    ThreadArg& arg = m_run.arg;
     if (m_visit.renumbered) {
         m_done.Clear();
     }
@@ -264,7 +275,7 @@ GroupEnd CGroupFetch::Fetch() {
         // otherwise the next run would fetch every one of them.
         m_done.Add(1, m_visit.windowStart - 1);
     }
-    arg.dlg.SetProgress(IDC_GROUP_PROGRESS, 0, static_cast<std::int64_t>(m_visit.count), 1, 0);
+    m_run.status.GroupBegins(m_name, m_visit.count);
     std::vector<std::uint32_t> numbers;
     std::uint64_t taken = 0;
     for (const CArticleRanges::Range& range : m_visit.ranges) {

@@ -1,17 +1,6 @@
 #include "fetch/Reconnect.h"
 
 #include <chrono>
-#include <iterator>
-
-namespace {
-
-using namespace std::chrono_literals;
-
-// The waits before the tries.
-constexpr std::chrono::seconds RECONNECT_DELAYS[] = {1s, 2s, 4s};
-constexpr int RECONNECT_TRIES = static_cast<int>(std::size(RECONNECT_DELAYS));
-
-}  // namespace
 
 bool IsFinal(const CNewsServer::Failure& failure) {
     return failure.kind != CNewsServer::Failure::Kind::None &&
@@ -20,12 +9,13 @@ bool IsFinal(const CNewsServer::Failure& failure) {
 
 Reconnect ReconnectToGroup(CNewsServer& session, const platform::ManualResetEvent& stop,
                            CRunStatus& status, const std::string& name, int& tries,
-                           std::unique_ptr<CNewsGroup>& group, std::string& why) {
-    while (tries < RECONNECT_TRIES) {
-        const std::chrono::seconds delay = RECONNECT_DELAYS[tries];
+                           std::unique_ptr<CNewsGroup>& group, std::string& why,
+                           const CBackOff& backOff) {
+    while (tries < backOff.Tries()) {
+        const CBackOff::Wait wait = backOff.Before(tries);
         ++tries;
-        status.Reconnecting(session.GetHost(), delay, tries, RECONNECT_TRIES);
-        if (stop.Wait(delay)) {
+        status.Reconnecting(session.GetHost(), std::chrono::system_clock::now() + wait, tries);
+        if (stop.Wait(wait)) {
             return Reconnect::Stopped;
         }
         if (session.Connect() && !session.ConnectionLost() && session.Open(name, group)) {

@@ -49,7 +49,7 @@ bool ConfigureSessions(CFetchRun& run, const std::string& serverLine) {
     return true;
 }
 
-bool ConnectToServer(CFetchRun& run, std::string& failure) {
+bool ConnectToServer(CFetchRun& run) {
     ThreadArg& arg = run.arg;
     if (arg.server.Connect()) {
         return true;
@@ -70,13 +70,6 @@ bool ConnectToServer(CFetchRun& run, std::string& failure) {
             if (arg.server.Connect()) {
                 return true;
             }
-        }
-    }
-    const CNewsServer::Failure& last = arg.server.LastFailure();
-    if (last.kind != CNewsServer::Failure::Kind::None) {
-        failure = last.text;
-        if (last.kind != CNewsServer::Failure::Kind::Certificate && !run.StopRequested()) {
-            arg.dlg.ShowErrorBox(failure);
         }
     }
     return false;

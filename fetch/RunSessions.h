@@ -21,6 +21,6 @@ void ConfigureSession(CNewsServer& session, const CServerAddress& address,
 bool ConfigureSessions(CFetchRun& run, const std::string& serverLine);
 
 // Connects the worker's own session; a certificate that does not verify is put to the user, and
-// trusted for the server from now on (and this connection tried again) when the user says so. A
-// failure beyond the network is shown and left in `failure`.
-bool ConnectToServer(CFetchRun& run, std::string& failure);
+// trusted for the server from now on (and this connection tried again) when the user says so.
+// What went wrong is the session's to say (DescribeConnectFailure); nothing is shown here.
+bool ConnectToServer(CFetchRun& run);

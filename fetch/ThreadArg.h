@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "fetch/CBackOff.h"
 #include "fetch/CDisplayGate.h"
 #include "fetch/CSessionRegistry.h"
 #include "nntp/CNewsServer.h"
@@ -29,6 +30,8 @@ struct ThreadArg {
     // The stop flag: set by Stop (and Exit), reset by Start. The worker tests it before each
     // group and each article, and a wait between reconnects ends when it is set.
     platform::ManualResetEvent stop;
+    // The waits before the tries to win the worker's own connection back.
+    CBackOff reconnect = CBackOff::Patient();
 
     // The password for the next run, handed over by Start; the run takes it, gives it to the
     // session, and wipes its own copy.

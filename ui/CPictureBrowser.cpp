@@ -242,3 +242,8 @@ std::vector<std::string> CPictureBrowser::Pictures() const {
     std::lock_guard lock(m_pictureLock);
     return m_pictureList;
 }
+
+std::size_t CPictureBrowser::Count() const {
+    std::lock_guard lock(m_pictureLock);
+    return m_pictureList.size();
+}

@@ -55,6 +55,8 @@ public:
     void ForgetPictures(const std::vector<std::string>& paths);
     // A copy of the list, taken under the lock.
     std::vector<std::string> Pictures() const;
+    // The list's size, read under the lock.
+    std::size_t Count() const;
 
     // The page that shows the picture: an image element whose address is the picture's file
     // address (see FileAddress), with the alternative text [picture], scaled to 180 by 200.

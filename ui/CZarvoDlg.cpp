@@ -13,6 +13,7 @@
 #include "config/ConfigFile.h"
 #include "config/ServerSettings.h"
 #include "fetch/ControlIds.h"
+#include "fetch/RunSetup.h"
 #include "platform/ErrorBox.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Secret.h"
@@ -29,6 +30,7 @@ constexpr int IDC_EXIT = 2;
 constexpr int IDC_START = 1002;
 constexpr int IDC_CONFIGURE = 1003;
 constexpr int IDC_GALLERY = 1030;
+constexpr int IDC_LOG = 1031;
 constexpr int IDC_STOP = 1004;
 constexpr int IDC_BROWSER = 1009;
 constexpr int IDC_PREVIOUS = 1010;
@@ -87,6 +89,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
       m_start(QStringLiteral("Start"), this),
       m_configure(QStringLiteral("Configure"), this),
       m_galleryButton(QStringLiteral("Gallery..."), this),
+      m_logButton(QStringLiteral("Log"), this),
       m_stop(QStringLiteral("Stop"), this),
       m_newsgroupStatus(QStringLiteral("Newsgroup Status"), this),
       m_overallStatus(QStringLiteral("Overall Status"), this),
@@ -103,6 +106,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
       m_pictureName(this),
       m_pictureCounter(this),
       m_statusLine(this),
+      m_runLog(this),
       m_requests(*this),
       m_pictures(*this) {
     setWindowTitle(QString::fromLatin1(CAPTION));
@@ -122,6 +126,8 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     units.Place(m_configure, 377, 61, 50, 16);
     // Beside Configure, in the free room right of the status frames.
     units.Place(m_galleryButton, 322, 61, 50, 16);
+    // The run log, below the gallery.
+    units.Place(m_logButton, 322, 80, 50, 16);
     units.Place(m_stop, 377, 32, 50, 16);
     units.Place(m_newsgroupStatus, 7, 64, 270, 63);
     units.Place(m_overallStatus, 8, 21, 270, 34);
@@ -159,6 +165,7 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     SetId(m_start, IDC_START);
     SetId(m_configure, IDC_CONFIGURE);
     SetId(m_galleryButton, IDC_GALLERY);
+    SetId(m_logButton, IDC_LOG);
     SetId(m_stop, IDC_STOP);
     SetId(m_browser, IDC_BROWSER);
     SetId(m_previous, IDC_PREVIOUS);
@@ -173,20 +180,22 @@ CZarvoDlg::CZarvoDlg(QWidget* parent)
     // The template's order is the tab order; the bars, frames, labels, the view and the status
     // line take no part in it.
     QWidget* const tabOrder[] = {
-        &m_exit,           &m_start,       &m_configure,     &m_galleryButton, &m_stop,
-        &m_previous,       &m_next,        &m_deleteFile,    &m_groupName,     &m_groupCounter,
-        &m_articleCounter, &m_pictureName, &m_pictureCounter};
+        &m_exit,         &m_start,          &m_configure,   &m_galleryButton, &m_logButton,
+        &m_stop,         &m_previous,       &m_next,        &m_deleteFile,    &m_groupName,
+        &m_groupCounter, &m_articleCounter, &m_pictureName, &m_pictureCounter};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
     m_exit.setFocus();
     ShowRunning(false);
+    UpdatePictureButtons();
 
     connect(&m_exit, &QPushButton::clicked, this, &CZarvoDlg::OnExit);
     connect(&m_start, &QPushButton::clicked, this, &CZarvoDlg::OnStart);
     connect(&m_stop, &QPushButton::clicked, this, &CZarvoDlg::OnStop);
     connect(&m_configure, &QPushButton::clicked, this, &CZarvoDlg::OnConfigure);
     connect(&m_galleryButton, &QPushButton::clicked, this, &CZarvoDlg::OnGallery);
+    connect(&m_logButton, &QPushButton::clicked, this, &CZarvoDlg::OnLog);
     connect(&m_previous, &QPushButton::clicked, this, &CZarvoDlg::OnPrevious);
     connect(&m_next, &QPushButton::clicked, this, [this] { OnNext(); });
     connect(&m_deleteFile, &QPushButton::clicked, this, &CZarvoDlg::OnDeleteFile);
@@ -200,6 +209,7 @@ CZarvoDlg::~CZarvoDlg() {
 
 bool CZarvoDlg::OnInitDialog() {
     setWindowIcon(CZarvoIcon::Create());
+    m_runLog.setWindowIcon(windowIcon());
 
     const std::optional<std::string> folder = platform::GetProgramFolder();
     if (!folder) {
@@ -229,6 +239,7 @@ bool CZarvoDlg::OnInitDialog() {
         platform::ShowErrorBox("beginthreadex failed");
         return false;
     }
+    ShowSetup();
     return true;
 }
 
@@ -249,20 +260,66 @@ bool CZarvoDlg::EndWorker() {
 }
 
 void CZarvoDlg::OnStart() {
-    if (m_worker) {
-        // At once, so that a second press cannot ask for a second run; the worker confirms
-        // with SetRunning when its run begins and ends.
-        ShowRunning(true);
-        // The run's alone: the worker wipes its copy when the run has taken it, and so do we.
-        std::string password = RunPassword();
-        m_worker->OnStart(password);
-        platform::WipeSecret(password);
+    if (!m_worker) {
+        return;
     }
+    std::string server;
+    std::vector<std::string> groups;
+    const RunSetup setup = CheckRunSetup(server, groups);
+    if (setup != RunSetup::Ready) {
+        // Nothing to fetch yet: Start leads to where that is chosen. A file that could not be
+        // read has said so.
+        if (setup != RunSetup::Unreadable) {
+            OnConfigure();
+        }
+        return;
+    }
+    // At once, so that a second press cannot ask for a second run; the worker confirms with
+    // SetRunning when its run begins and ends.
+    ShowRunning(true);
+    // The run's alone: the worker wipes its copy when the run has taken it, and so do we.
+    std::string password = RunPassword();
+    m_worker->OnStart(password);
+    platform::WipeSecret(password);
 }
 
 void CZarvoDlg::ShowRunning(bool running) {
+    m_running = running;
     m_start.setEnabled(!running);
     m_stop.setEnabled(running);
+    UpdateTitle();
+}
+
+void CZarvoDlg::ShowSetup() {
+    std::string server;
+    std::vector<std::string> groups;
+    const RunSetup setup = CheckRunSetup(server, groups);
+    if (setup != RunSetup::Unreadable) {
+        m_statusLine.SetStatusText(
+            QString::fromStdString(DescribeRunSetup(setup, server, groups.size())));
+        m_showsSetup = true;
+    }
+}
+
+void CZarvoDlg::UpdateTitle() {
+    QString title = QString::fromLatin1(CAPTION);
+    if (m_running) {
+        const std::int64_t span = m_overallProgress.High() - m_overallProgress.Low();
+        const std::int64_t done = m_overallProgress.Position() - m_overallProgress.Low();
+        title += QStringLiteral(" \u2014 %1%").arg(span > 0 ? done * 100 / span : 0);
+        if (!m_groupName.text().isEmpty()) {
+            title += QStringLiteral(" \u2014 ") + m_groupName.text();
+        }
+    }
+    setWindowTitle(title);
+}
+
+void CZarvoDlg::UpdatePictureButtons() {
+    const auto count = static_cast<int>(m_pictures.Count());
+    const int current = g_currentPicture.load();
+    m_previous.setEnabled(count > 0 && current > 0);
+    m_next.setEnabled(count > 0 && current < count - 1);
+    m_deleteFile.setEnabled(current >= 0 && current < count);
 }
 
 void CZarvoDlg::OnStop() {
@@ -287,7 +344,11 @@ void CZarvoDlg::reject() {
 void CZarvoDlg::OnConfigure() {
     // Parented to this window, as the owner that the configuration dialog is modal over.
     CConfigDlg dialog(this);
-    dialog.DoModal();
+    const int result = dialog.DoModal();
+    // What the status line said to set up may be done now; a run's own words stay.
+    if (!m_running && (result == QDialog::Accepted || m_showsSetup)) {
+        ShowSetup();
+    }
 }
 
 void CZarvoDlg::OnGallery() {
@@ -309,6 +370,12 @@ void CZarvoDlg::OnGallery() {
     m_gallery->show();
     m_gallery->raise();
     m_gallery->activateWindow();
+}
+
+void CZarvoDlg::OnLog() {
+    m_runLog.show();
+    m_runLog.raise();
+    m_runLog.activateWindow();
 }
 
 void CZarvoDlg::OnAbout() {
@@ -407,6 +474,11 @@ void CZarvoDlg::SetEditText(int control, const std::string& text) {
             // The new text replaces the whole content.
             edit->setText(QString::fromUtf8(text));
         }
+        if (control == IDC_PICTURE_COUNTER) {
+            UpdatePictureButtons();
+        } else if (control == IDC_GROUP_NAME) {
+            UpdateTitle();
+        }
     });
 }
 
@@ -416,6 +488,9 @@ void CZarvoDlg::SetProgress(int control, std::int64_t low, std::int64_t high, in
         if (CProgressBar* bar = ProgressControl(control)) {
             bar->SetProgress(low, high, step, position);
         }
+        if (control == IDC_OVERALL_PROGRESS) {
+            UpdateTitle();
+        }
     });
 }
 
@@ -424,12 +499,20 @@ void CZarvoDlg::StepProgress(int control) {
         if (CProgressBar* bar = ProgressControl(control)) {
             bar->StepIt();
         }
+        if (control == IDC_OVERALL_PROGRESS) {
+            UpdateTitle();
+        }
     });
 }
 
-// The list itself needs no trip to this window's thread: it is used only under its lock.
+// The list itself needs no trip to this window's thread: it is used only under its lock. What
+// shows of it does: a new run's list starts empty, at its first entry, and so does the view.
 void CZarvoDlg::ClearPictures() {
     m_pictures.ClearPictures();
+    m_requests.Call([this] {
+        g_currentPicture = 0;
+        m_pictures.ShowPicture(0);
+    });
 }
 
 std::size_t CZarvoDlg::AppendPicture(const std::string& path) {
@@ -443,7 +526,17 @@ int CZarvoDlg::CurrentPicture() {
 }
 
 void CZarvoDlg::SetStatusText(const std::string& text) {
-    m_requests.Call([this, text] { m_statusLine.SetStatusText(QString::fromUtf8(text)); });
+    m_requests.Call([this, text] {
+        m_statusLine.SetStatusText(QString::fromUtf8(text));
+        m_showsSetup = false;
+    });
+}
+
+void CZarvoDlg::AddLogEntry(const CRunLogEntry& entry) {
+    m_requests.Call([this, entry] {
+        m_runLog.Add(entry);
+        m_logButton.setText(QStringLiteral("Log (%1)").arg(m_runLog.Count()));
+    });
 }
 
 void CZarvoDlg::SetRunning(bool running) {
@@ -456,6 +549,7 @@ void CZarvoDlg::SetPictureName(const std::string& name) {
 
 void CZarvoDlg::SetPictureCounter(const std::string& text) {
     m_pictureCounter.setText(QString::fromUtf8(text));
+    UpdatePictureButtons();
 }
 
 void CZarvoDlg::Navigate(const std::string& pagePath) {

@@ -4,9 +4,12 @@
 // directory, creates images/ and tmp_dir/, and starts the fetch worker, idle until Start. Its
 // buttons start and stop the worker, open the configuration dialog, the gallery and the About
 // box, page through the pictures (the picture browser it owns) and end the program; Start is
-// enabled while no run is going, Stop while one is, and a status line at the bottom says what the
-// run is doing. The controls keep their places; the picture view takes whatever room the window
-// gains beyond its designed size.
+// enabled while no run is going (with nothing configured it opens the configuration), Stop while
+// one is; Previous, Next and Delete File only while there is a picture to step to or delete. A
+// status line at the bottom says what the run is doing, or while idle what to do next; the
+// caption shows a run's progress. Log opens the run log, where the worker's word on each group
+// it could not fetch is kept for the session. The controls keep their places; the picture view
+// takes whatever room the window gains beyond its designed size.
 //
 // The worker writes the counters and bars and calls Next from its own thread: each such call
 // is carried over to this window's thread and the worker waits until it is done. Exit releases
@@ -28,6 +31,7 @@
 #include "ui/CPictureBrowser.h"
 #include "ui/CPictureView.h"
 #include "ui/CProgressBar.h"
+#include "ui/CRunLogWindow.h"
 #include "ui/CStatusLine.h"
 #include "ui/CUiThreadRequests.h"
 #include "ui/CWebBrowser2.h"
@@ -62,6 +66,8 @@ public:
     void OnConfigure();
     // Gallery... and Ctrl+G: shows the gallery of every picture, made on first use.
     void OnGallery();
+    // Log: shows the run log.
+    void OnLog();
     void OnAbout();
     void OnPrevious();
     void OnDeleteFile();
@@ -73,6 +79,7 @@ public:
     // The gallery, once opened.
     CGalleryWindow* Gallery() { return m_gallery.get(); }
     const CStatusLine& StatusLine() const { return m_statusLine; }
+    const CRunLogWindow& RunLog() const { return m_runLog; }
     const std::string& ProgramFolder() const { return m_programFolder; }
     // The worker (none when initialisation stopped before it), for tests that wait for runs.
     CFetchWorker* Worker() { return m_worker.get(); }
@@ -86,6 +93,7 @@ public:
     std::size_t AppendPicture(const std::string& path) override;
     int CurrentPicture() override;
     void SetStatusText(const std::string& text) override;
+    void AddLogEntry(const CRunLogEntry& entry) override;
     void SetRunning(bool running) override;
 
 signals:
@@ -107,6 +115,12 @@ private:
     bool EndWorker();
     // Start for an idle worker, Stop for a run.
     void ShowRunning(bool running);
+    // While idle, the status line says what to do next: configure, or press Start.
+    void ShowSetup();
+    // "Zarvo" while idle; during a run its progress and group: "Zarvo — 45% — alt.pictures".
+    void UpdateTitle();
+    // Previous, Next and Delete File, for the picture on show and the list.
+    void UpdatePictureButtons();
     QLineEdit* EditControl(int control);
     CProgressBar* ProgressControl(int control);
 
@@ -123,6 +137,7 @@ private:
     QPushButton m_start;
     QPushButton m_configure;
     QPushButton m_galleryButton;
+    QPushButton m_logButton;
     QPushButton m_stop;
     QGroupBox m_newsgroupStatus;
     QGroupBox m_overallStatus;
@@ -139,6 +154,7 @@ private:
     QLineEdit m_pictureName;
     QLineEdit m_pictureCounter;
     CStatusLine m_statusLine;
+    CRunLogWindow m_runLog;
     // Where the view and the status line stand when the window has its designed size.
     QRect m_viewPlace;
     QRect m_statusPlace;
@@ -147,6 +163,9 @@ private:
     bool m_initialized = false;
     bool m_exiting = false;
     bool m_workerEnded = true;
+    bool m_running = false;
+    // The status line says what to set up; Configure's end replaces it.
+    bool m_showsSetup = false;
 
     CUiThreadRequests m_requests;
     CPictureBrowser m_pictures;

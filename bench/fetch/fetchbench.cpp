@@ -15,7 +15,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +28,6 @@
 #include "config/PasswordFile.h"
 #include "config/ServerSettings.h"
 #include "fetch/CFetchWorker.h"
-#include "fetch/ControlIds.h"
 #include "platform/CertificateFingerprint.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Secret.h"
@@ -39,11 +37,7 @@ namespace {
 // Counts what the worker reports instead of showing it.
 class CCountingDisplay final : public CFetchDisplay {
 public:
-    void SetEditText(int control, const std::string&) override {
-        if (control == IDC_ARTICLE_COUNTER) {
-            ++articles;
-        }
-    }
+    void SetEditText(int, const std::string&) override {}
     void SetProgress(int, std::int64_t, std::int64_t, int, std::int64_t) override {}
     void StepProgress(int) override {}
     void ClearPictures() override {
@@ -58,13 +52,16 @@ public:
     int CurrentPicture() override { return 0; }
     void OnNext() override {}
     void SetStatusText(const std::string&) override {}
+    void AddLogEntry(const CRunLogEntry& entry) override {
+        std::fprintf(stderr, "%s %s: %s\n", entry.group.c_str(), entry.what.c_str(),
+                     entry.todo.c_str());
+    }
     void SetRunning(bool) override {}
     void RunFinished(const CRunTotals& totals) override {
         std::lock_guard lock(mutex);
         this->totals = totals;
     }
 
-    std::atomic<unsigned long> articles{0};
     std::mutex mutex;
     std::vector<std::string> pictures;
     CRunTotals totals;
@@ -176,8 +173,8 @@ int main(int argc, char** argv) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    const double articles = static_cast<double>(display.articles.load());
     const CRunTotals& totals = display.totals;
+    const double articles = static_cast<double>(totals.articles);
     std::uint64_t passed = 0;
     for (const std::uint64_t count : totals.passedOver) {
         passed += count;
@@ -191,9 +188,10 @@ int main(int argc, char** argv) {
         "articles/s %.1f MB/s %.2f cpu %.3f s (%.1f us/article) peak-rss %ld KiB "
         "recognised %lu not-pictures %lu fetched-bytes %lu passed-over %lu (video %lu "
         "set-files %lu other %lu too-large %lu skipped %lu off %lu incomplete %lu)\n",
-        display.articles.load(), display.pictures.size(), bytes, seconds, articles / seconds,
-        static_cast<double>(bytes) / seconds / 1e6, cpu, articles > 0 ? cpu / articles * 1e6 : 0.0,
-        usage.ru_maxrss, static_cast<unsigned long>(totals.recognised),
+        static_cast<unsigned long>(totals.articles), display.pictures.size(), bytes, seconds,
+        articles / seconds, static_cast<double>(bytes) / seconds / 1e6, cpu,
+        articles > 0 ? cpu / articles * 1e6 : 0.0, usage.ru_maxrss,
+        static_cast<unsigned long>(totals.recognised),
         static_cast<unsigned long>(totals.notPictures), static_cast<unsigned long>(totals.bytes),
         static_cast<unsigned long>(passed), reason(PassReason::VideoOrAudio),
         reason(PassReason::SetFiles), reason(PassReason::OtherFile), reason(PassReason::TooLarge),

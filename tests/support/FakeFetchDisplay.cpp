@@ -27,6 +27,7 @@ void FakeFetchDisplay::StepProgress(int control) {
 void FakeFetchDisplay::ClearPictures() {
     std::lock_guard lock(m_mutex);
     m_pictures.clear();
+    m_current = 0;
     Record("clear");
 }
 
@@ -53,6 +54,16 @@ void FakeFetchDisplay::SetStatusText(const std::string& text) {
     std::lock_guard lock(m_mutex);
     m_statusTexts.push_back(text);
     Record("status " + text);
+}
+
+void FakeFetchDisplay::AddLogEntry(const CRunLogEntry& entry) {
+    std::lock_guard lock(m_mutex);
+    m_log.push_back(entry.group + ": " + entry.what + ": " + entry.todo);
+}
+
+std::vector<std::string> FakeFetchDisplay::LogEntries() const {
+    std::lock_guard lock(m_mutex);
+    return m_log;
 }
 
 void FakeFetchDisplay::SetRunning(bool running) {

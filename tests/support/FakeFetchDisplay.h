@@ -1,8 +1,9 @@
 #pragma once
 
 // A stand-in for the main window as the fetch worker sees it: records every display call in
-// order, keeps the picture list under a re-entrant lock and moves like the picture browser's
-// Next (to the next entry, or to the last one).
+// order, keeps the picture list under a re-entrant lock (emptied, it starts again at its first
+// entry, as the window's does) and moves like the picture browser's Next (to the next entry,
+// or to the last one), and keeps the run log's entries.
 
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@ public:
     int CurrentPicture() override;
     void OnNext() override;
     void SetStatusText(const std::string& text) override;
+    void AddLogEntry(const CRunLogEntry& entry) override;
     void SetRunning(bool running) override;
 
     // Every call so far, one line each ("edit 1020 3 / 4", "range 1001 0..4 step 1 at 0",
@@ -33,6 +35,8 @@ public:
     // The status line's texts, in order.
     std::vector<std::string> StatusTexts() const;
     std::vector<std::string> Pictures() const;
+    // The run log's entries, each as "<group>: <what>: <todo>".
+    std::vector<std::string> LogEntries() const;
     void SetCurrentPicture(int index);
 
 private:
@@ -43,6 +47,7 @@ private:
     std::vector<std::pair<int, std::string>> m_texts;
     std::vector<std::string> m_statusTexts;
     std::vector<std::string> m_pictures;
+    std::vector<std::string> m_log;
     int m_current = 0;
 };
 

@@ -71,6 +71,7 @@ TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
                    {1002, "Start", units.ToPixels(377, 13, 50, 16)},
                    {1003, "Configure", units.ToPixels(377, 61, 50, 16)},
                    {1030, "Gallery...", units.ToPixels(322, 61, 50, 16)},
+                   {1031, "Log", units.ToPixels(322, 80, 50, 16)},
                    {1004, "Stop", units.ToPixels(377, 32, 50, 16)},
                    {1010, "Previous", units.ToPixels(89, 172, 70, 17)},
                    {1011, "Next", units.ToPixels(89, 192, 70, 17)},
@@ -105,8 +106,8 @@ TEST_F(WindowLayoutTest, MainDialogHasTheTemplatesControlsInItsTabOrder) {
             widget = widget->nextInFocusChain();
         }
     } while (widget != test::Control<QWidget>(dialog, 2) && order.size() < 30);
-    EXPECT_THAT(order, ElementsAre("2", "1002", "1003", "1030", "1004", "1010", "1011", "1012",
-                                   "1018", "1019", "1020", "1021", "1024"));
+    EXPECT_THAT(order, ElementsAre("2", "1002", "1003", "1030", "1031", "1004", "1010", "1011",
+                                   "1012", "1018", "1019", "1020", "1021", "1024"));
     dialog.OnExit();
 }
 

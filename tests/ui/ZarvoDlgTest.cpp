@@ -9,13 +9,16 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -31,6 +34,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/CErrorBoxPresenter.h"
+#include "ui/CProgressBar.h"
 #include "ui/CWebBrowser2.h"
 #include "ui/CZarvoDlg.h"
 
@@ -100,6 +104,28 @@ TEST_F(ZarvoDlgRecordedTest, StartsInAFreshFolderWithTheWorkerIdle) {
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "");
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     EXPECT_EQ(server.Connections(), 0);
+    // The first start says what to do, and offers only what can work.
+    EXPECT_EQ(dialog->StatusLine().StatusText().toStdString(),
+              "No news server yet: press Configure to choose one and pick newsgroups.");
+    EXPECT_TRUE(test::Control<QPushButton>(*dialog, 1002)->isEnabled());
+    for (const int id : {1010, 1011, 1012}) {  // Previous, Next, Delete File
+        EXPECT_FALSE(test::Control<QPushButton>(*dialog, id)->isEnabled()) << id;
+    }
+    // Start opens Configure; once its Done has chosen a server and a group, the status line
+    // says what Start does.
+    std::string opened;
+    test::OnNextModalWindow([&](QWidget* window) {
+        ASSERT_NE(window, nullptr);
+        opened = window->windowTitle().toStdString();
+        Configure("news.example.com", {"alt.pictures"});
+        qobject_cast<QDialog*>(window)->done(QDialog::Accepted);
+    });
+    Click(*dialog, 1002);
+    EXPECT_EQ(opened, "Configuration Options");
+    EXPECT_EQ(dialog->Worker()->RunsDone(), 0u);
+    EXPECT_EQ(dialog->StatusLine().StatusText().toStdString(),
+              "Ready: press Start to fetch 1 newsgroup from news.example.com.");
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
 
     // Folders that exist already are fine.
     dialog->OnExit();
@@ -121,9 +147,9 @@ TEST_F(ZarvoDlgRecordedTest, StartShowsTheFirstPictureAtOneOfOne) {
                      [&](const QString& text) { counters.push_back(text.toStdString()); });
     Click(*dialog, 1002);  // Start
     ASSERT_TRUE(WaitForRuns(*dialog, 1));
-    // The worker counts the first picture from the old position; Next, right after, shows it
-    // at 1 / 1; the second picture is only counted.
-    EXPECT_THAT(counters, ElementsAre("0 / 0", "7 / 1", "1 / 1", "1 / 2"));
+    // A run's list starts at its first entry; the worker's Next shows the first picture at
+    // 1 / 1; the second picture is only counted.
+    EXPECT_THAT(counters, ElementsAre("0 / 0", "1 / 1", "1 / 2"));
 
     EXPECT_THAT(boxes.Texts(), IsEmpty());
     const std::string first = folder.Folder() + "images/alt.pics/my_cat_#1.gif";
@@ -152,7 +178,9 @@ TEST_F(ZarvoDlgRecordedTest, StartShowsTheFirstPictureAtOneOfOne) {
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "images/alt.pics/dog.gif"));
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "my_cat_#1.gif");
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "1 / 1");
+    EXPECT_FALSE(test::Control<QPushButton>(*dialog, 1011)->isEnabled());  // nowhere to go
     Click(*dialog, 1012);  // and on the only one: nothing shows
+    EXPECT_FALSE(test::Control<QPushButton>(*dialog, 1012)->isEnabled());
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_NAME), "");
     EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), "0 / 0");
     EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath(), "");
@@ -183,7 +211,7 @@ TEST_F(ZarvoDlgRecordedTest, StopEndsTheRunBeforeTheNextArticle) {
     EXPECT_THAT(commands, Not(Contains("HEAD 5")));
     // Stop cut the exchange under way.
     EXPECT_EQ(commands.back(), "HEAD 3");
-    EXPECT_EQ(EditText(*dialog, IDC_GROUP_COUNTER), "1 / 2");
+    EXPECT_EQ(EditText(*dialog, IDC_GROUP_COUNTER), "0 / 2");
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
@@ -279,35 +307,30 @@ TEST_F(ZarvoDlgRecordedTest, ExitWhileTheWorkerWaitsForTheWindowDoesNotDeadlock)
 
 TEST_F(ZarvoDlgTest, ExitWhileTheWorkerShowsAMessageBoxClosesTheBox) {
     CErrorBoxPresenter presenter;
-    Configure("127.0.0.1:" + std::to_string(test::UnusedLoopbackPort()), {"a.one", "b.two"});
+    const int port = test::UnusedLoopbackPort();
+    Configure("127.0.0.1:" + std::to_string(port), {"a.one", "b.two"});
     const auto dialog = Open();
     presenter.SetOwnerWindow(dialog.get());
     QObject::connect(dialog.get(), &CZarvoDlg::exiting, &presenter,
                      &CErrorBoxPresenter::ReleaseWorkers);
     dialog->OnStart();
-    // "CONNECT FAILED" waits for the user, over the window, which stays usable meanwhile.
+    // The server cannot be reached: the run is over, and its box waits for the user over the
+    // window, which stays usable meanwhile, with Start ready again.
     ASSERT_TRUE(test::WaitUntil([&] { return presenter.OpenWorkerBoxes() == 1; }));
     const QMessageBox* box = presenter.WorkerBoxes().front();
-    EXPECT_EQ(box->text().toStdString(), "CONNECT FAILED");
+    EXPECT_EQ(box->text().toStdString(),
+              "Couldn't connect to the news server 127.0.0.1, port " + std::to_string(port) +
+                  ": the connection was refused (no news server listens on that port).");
     EXPECT_EQ(box->parentWidget(), dialog.get());
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    std::string shown;
-    test::OnNextModalWindow([&](QWidget* window) {
-        auto* box = qobject_cast<QMessageBox*>(window);
-        ASSERT_NE(box, nullptr);
-        shown = box->text().toStdString();
-        box->done(QMessageBox::Ok);
-    });
-    Click(*dialog, 1011);  // Next, during the run: the window answers
-    EXPECT_EQ(shown, "No pictures available yet...");
-    EXPECT_EQ(presenter.OpenWorkerBoxes(), 1u);
+    EXPECT_TRUE(test::Control<QPushButton>(*dialog, 1002)->isEnabled());
+    EXPECT_FALSE(test::Control<QPushButton>(*dialog, 1004)->isEnabled());
 
     dialog->OnExit();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_TRUE(dialog->WorkerEnded());
     EXPECT_EQ(presenter.OpenWorkerBoxes(), 0u);
-    // The worker's later messages ("Open failed ...") never reach the screen.
     test::RunEventsFor(100ms);
     EXPECT_EQ(presenter.OpenWorkerBoxes(), 0u);
 }
@@ -378,10 +401,10 @@ TEST_F(ZarvoDlgRecordedTest, FailedStartUpLeavesAWindowThatStillCloses) {
     dialog->OnStart();
     EXPECT_TRUE(test::Control<QPushButton>(*dialog, 1002)->isEnabled());  // nothing to run
     dialog->OnStop();
-    Click(*dialog, 1011);  // the browser works on its empty list
+    EXPECT_FALSE(test::Control<QPushButton>(*dialog, 1011)->isEnabled());  // nothing to show
     Click(*dialog, 2);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_THAT(boxes.Texts(), ElementsAre("chdir failed", "No pictures available yet..."));
+    EXPECT_THAT(boxes.Texts(), ElementsAre("chdir failed"));
 }
 
 TEST_F(ZarvoDlgRecordedTest, StartHandsTheStoredPasswordToTheWorkerAndARefusedFileIsSaid) {
@@ -411,6 +434,145 @@ TEST_F(ZarvoDlgRecordedTest, StartHandsTheStoredPasswordToTheWorkerAndARefusedFi
     EXPECT_EQ(boxes.Texts()[1],
               "The server asks for the password of alice. Enter it in Configure.");
     EXPECT_EQ(server.CommandsWithoutProbes().back(), "AUTHINFO USER alice");
+}
+
+TEST_F(ZarvoDlgRecordedTest, CountersBarsStatusAndCaptionTellOneStoryInEveryState) {
+    CServerSettings settings;  // only what is new, one request at a time
+    settings.firstRunNewest = 0;
+    settings.connections = 1;
+    settings.pipelineDepth = 1;
+    std::string error;
+    ASSERT_TRUE(WriteServerSettings(settings, error)) << error;
+    spool.AddGroup("g", 1, 2);
+    spool.AddArticle("g", 1, test::PictureArticle("one.gif", "GIF89a one"));
+    spool.AddArticle("g", 2, test::PictureArticle("two.gif", "GIF89a two"));
+    spool.AddGroup("h", 1, 0);
+    const std::string unreachable = "127.0.0.1:" + std::to_string(test::UnusedLoopbackPort());
+    const auto dialog = Open();
+    std::uint64_t runs = 0;
+    const auto click = [&](int id, bool wait) {
+        Click(*dialog, id);
+        if (wait) {
+            ASSERT_TRUE(WaitForRuns(*dialog, ++runs));
+        }
+    };
+    const auto statusIs = [&](const std::string& begin) {
+        return test::WaitUntil(
+            [&] { return dialog->StatusLine().StatusText().toStdString().starts_with(begin); });
+    };
+    const struct {
+        const char* state;
+        std::function<void()> bring;  // the window into the state
+        std::string status;           // how the status line begins
+        std::string groups;
+        std::string articles;
+        std::string pictures;
+        int overall;  // the bars, in percent
+        int group;
+        std::string caption;
+        bool idle;  // Start, not Stop
+        bool next;
+        bool remove;
+    } states[] = {
+        {"done",
+         [&] {
+             Configure(server.Address(), {"g", "h"});
+             click(1002, true);
+         },
+         "Done: 2 groups, 2 articles, 2 pictures", "2 / 2", "0 / 0", "1 / 2", 100, 100, "Zarvo",
+         true, true, true},
+        // The earlier run's pictures stay on show, with their counter; the counts are this
+        // run's.
+        {"failed",
+         [&] {
+             Configure(unreachable, {"g", "h"});
+             click(1002, true);
+         },
+         "Couldn't connect to the news server 127.0.0.1, port ", "0 / 2", "", "1 / 2", 0, 0,
+         "Zarvo", true, true, true},
+        {"nothing new",
+         [&] {
+             Configure(server.Address(), {"g", "h"});
+             click(1002, true);
+         },
+         "Done, nothing new: 2 groups, 0 articles", "2 / 2", "0 / 0", "0 / 0", 100, 100, "Zarvo",
+         true, false, false},
+        {"start",
+         [&] {
+             server.SetGreeting(ScriptedReply::Silence());
+             click(1002, false);
+             ASSERT_TRUE(statusIs("Connecting to 127.0.0.1..."));
+         },
+         "Connecting to 127.0.0.1...", "0 / 2", "", "0 / 0", 0, 0, "Zarvo \xE2\x80\x94 0%", false,
+         false, false},
+        {"during",
+         [&] {
+             click(1004, true);
+             server.SetGreeting(ScriptedReply::Text("200 ready\r\n"));
+             spool.AddGroup("h", 1, 1);
+             spool.AddArticle("h", 1, test::PictureArticle("three.gif", "GIF89a three"));
+             server.On("BODY 1", ScriptedReply::Silence());
+             click(1002, false);
+             ASSERT_TRUE(statusIs("h: "));
+         },
+         "h: article 0 of 1, 0 pictures", "1 / 2", "0 / 1", "0 / 0", 50, 0,
+         "Zarvo \xE2\x80\x94 50% \xE2\x80\x94 h", false, false, false},
+        // Neither the group nor the run is over: the bars say so.
+        {"stopped", [&] { click(1004, true); }, "Stopped: 1 group, 0 articles", "1 / 2", "0 / 1",
+         "0 / 0", 50, 0, "Zarvo", true, false, false},
+    };
+    const auto percent = [&](int id) {
+        const auto* bar = test::Control<CProgressBar>(*dialog, id);
+        return static_cast<int>((bar->Position() - bar->Low()) * 100 / (bar->High() - bar->Low()));
+    };
+    for (const auto& s : states) {
+        SCOPED_TRACE(s.state);
+        s.bring();
+        EXPECT_THAT(dialog->StatusLine().StatusText().toStdString(),
+                    ::testing::StartsWith(s.status));
+        EXPECT_EQ(EditText(*dialog, IDC_GROUP_COUNTER), s.groups);
+        EXPECT_EQ(EditText(*dialog, IDC_ARTICLE_COUNTER), s.articles);
+        EXPECT_EQ(EditText(*dialog, IDC_PICTURE_COUNTER), s.pictures);
+        // A picture shows exactly when the counter counts one.
+        EXPECT_EQ(test::Control<CWebBrowser2>(*dialog, 1009)->PicturePath().empty(),
+                  s.pictures == "0 / 0");
+        EXPECT_EQ(percent(IDC_OVERALL_PROGRESS), s.overall);
+        EXPECT_EQ(percent(IDC_GROUP_PROGRESS), s.group);
+        EXPECT_EQ(dialog->windowTitle().toStdString(), s.caption);
+        EXPECT_EQ(test::Control<QPushButton>(*dialog, 1002)->isEnabled(), s.idle);
+        EXPECT_EQ(test::Control<QPushButton>(*dialog, 1004)->isEnabled(), !s.idle);
+        EXPECT_FALSE(test::Control<QPushButton>(*dialog, 1010)->isEnabled());  // at the first
+        EXPECT_EQ(test::Control<QPushButton>(*dialog, 1011)->isEnabled(), s.next);
+        EXPECT_EQ(test::Control<QPushButton>(*dialog, 1012)->isEnabled(), s.remove);
+    }
+    EXPECT_THAT(boxes.Texts(), ElementsAre(::testing::StartsWith(states[1].status)));
+}
+
+TEST_F(ZarvoDlgRecordedTest, TheRunLogKeepsEveryRunsEntriesNewestLastToCopy) {
+    const auto dialog = Open();
+    // From the worker's thread, as runs hand them.
+    std::thread worker([&] {
+        const auto now = std::chrono::system_clock::now();
+        dialog->AddLogEntry({now, "alt.one", "needs a user name", "enter it in Configure"});
+        dialog->AddLogEntry({now, "alt.two", "was cut short", ""});
+    });
+    ASSERT_TRUE(test::WaitUntil([&] { return dialog->RunLog().Count() == 2; }));
+    worker.join();
+    EXPECT_EQ(test::Control<QPushButton>(*dialog, 1031)->text().toStdString(), "Log (2)");
+    Click(*dialog, 1031);
+    EXPECT_TRUE(dialog->RunLog().isVisible());
+    EXPECT_FALSE(dialog->RunLog().isModal());
+    const std::string time = "[0-9]{2}:[0-9]{2}:[0-9]{2}\t";
+    EXPECT_THAT(
+        dialog->RunLog().Text().toStdString(),
+        ::testing::MatchesRegex(time + "alt\\.one\tneeds a user name\tenter it in Configure\n" +
+                                time + "alt\\.two\twas cut short\t"));
+    // Ctrl+C copies the rows selected.
+    auto* list = dialog->RunLog().findChild<QTreeWidget*>();
+    list->topLevelItem(1)->setSelected(true);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_THAT(QApplication::clipboard()->text().toStdString(),
+                ::testing::MatchesRegex(time + "alt\\.two\twas cut short\t"));
 }
 
 }  // namespace
