@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The real program as a user meets it: the zarvo executable, copied into a fresh folder (it keeps
 # its files beside itself), on a display of its own (Xvfb) with a window manager (openbox).
-# Start with no configuration must bring up the worker's two boxes one after the other, each
-# the active window, stacked above the main window and belonging to it, showing its text and
-# closing with Enter; a second Start does it all again; Exit then ends the program with exit
-# code 0. The boxes' texts are read the way a user can copy them: Ctrl+C in the box.
+# The first start shows no box; Start with nothing configured opens Configure, the active
+# window, stacked above the main window and belonging to it, and Escape closes it, twice over.
+# With a server that cannot be reached, Start ends the run with one box in the same way, naming
+# the host, the port and the reason and closing with Enter; Exit then ends the program with exit
+# code 0. The box's text is read the way a user can copy it: Ctrl+C in the box.
 #
 #   start-without-configuration.sh ZARVO_EXECUTABLE
 #
@@ -15,8 +16,7 @@ readonly PROGRAM=$1
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly HERE
 readonly DEADLINE=20  # seconds that any one step may take before the test fails
-readonly FIRST_BOX="Couldn't open file 'zarvo.cfg'"
-readonly SECOND_BOX="Couldn't open the configuration.  Please configure first"
+readonly CONFIGURE_CAPTION="Configuration Options"
 
 for tool in Xvfb openbox xdotool xprop xwininfo xclip; do
     if ! command -v "$tool" >/dev/null; then
@@ -130,24 +130,48 @@ copies_text() {
 
 is_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 
+# on_top WINDOW WHAT: the window is the active one, stacked above the main window and its own.
+on_top() {
+    eventually is_active "$1" || fail "$2 is not the active window"
+    stacked_above_main "$1" || fail "$2 is not stacked above the main window"
+    belongs_to_main "$1" || fail "$2 does not belong to the main window"
+}
+
 # answer_box TEXT: the box with the text is up, on top and focused; Enter closes it.
 answer_box() {
     eventually find_window ERROR || fail "no box saying \"$1\""
     local box=$found
-    eventually is_active "$box" || fail "the box \"$1\" is not the active window"
-    stacked_above_main "$box" || fail "the box \"$1\" is not stacked above the main window"
-    belongs_to_main "$box" || fail "the box \"$1\" does not belong to the main window"
+    on_top "$box" "the box \"$1\""
     eventually copies_text "$1" || fail "the box does not say \"$1\""
     xdotool key Return
     eventually is_gone "$box" || fail "Enter did not close the box \"$1\""
 }
 
+no_box() { ! find_window ERROR; }
+
+sleep 1  # whatever the start-up would show is up by now
+no_box || fail "the first start showed a box"
 for start in first second; do
     click 402 21  # Start (377, 13, 50 by 16)
-    answer_box "$FIRST_BOX"
-    answer_box "$SECOND_BOX"
-    echo "the $start Start showed both boxes, each answered with Enter"
+    eventually find_window "$CONFIGURE_CAPTION" || fail "Start did not open Configure"
+    configure=$found
+    on_top "$configure" "Configure"
+    xdotool key Escape
+    eventually is_gone "$configure" || fail "Escape did not close Configure"
+    no_box || fail "Start with nothing configured showed a box"
+    echo "the $start Start opened Configure, closed with Escape, and no box"
 done
+
+# A port where nothing listens.
+port=20119
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+    port=$((port + 1))
+done
+printf '127.0.0.1:%s\nalt.pictures\n%s\n' "$port" \
+    "------------ SEPARATOR (DON'T REMOVE)----------------" >"$work/app/zarvo.cfg"
+click 402 21
+answer_box "Couldn't connect to the news server 127.0.0.1, port $port: the connection was refused (no news server listens on that port)."
+echo "Start with a server that cannot be reached showed one box, answered with Enter"
 
 click 402 100  # Exit (377, 93, 50 by 14)
 ended() { ! kill -0 "$zarvo" 2>/dev/null; }
