@@ -147,23 +147,6 @@ TEST_F(FetchWorkerTest, WithNothingConfiguredTheRunSaysWhatToSetUpWithoutABox) {
     EXPECT_EQ(server.Connections(), 0);
 }
 
-TEST_F(FetchWorkerTest, AServerThatCannotBeReachedEndsTheRunWithOneBoxSayingWhy) {
-    const int port = test::UnusedLoopbackPort();
-    Configure("127.0.0.1:" + std::to_string(port), {"a.one", "b.two", "c.three"});
-    display.ClearPictures();
-    display.AppendPicture("from an earlier run");
-    Run();
-    const std::string refused = "Couldn't connect to the news server 127.0.0.1, port " +
-                                std::to_string(port) +
-                                ": the connection was refused (no news server listens on that "
-                                "port)";
-    EXPECT_THAT(boxes.Texts(), ElementsAre(refused + "."));
-    // Nothing replaced the earlier run's pictures; the counters are this run's.
-    EXPECT_THAT(display.Pictures(), ElementsAre("from an earlier run"));
-    EXPECT_EQ(display.Texts(IDC_GROUP_COUNTER).back(), "0 / 3");
-    EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith(refused + ": 0 groups"));
-}
-
 TEST_F(FetchWorkerTest, RunFetchesEveryArticleDecodesPicturesAndCleansUp) {
     const std::string first = test::PictureBytes(1000, 1);
     const std::string newest =
@@ -425,21 +408,6 @@ TEST_F(FetchWorkerTest, StopEndsTheWaitBeforeTheNextTryAtOnce) {
     ASSERT_TRUE(worker.WaitForRuns(1, 10s));
     EXPECT_THAT(display.StatusTexts().back(), ::testing::StartsWith("Stopped: 0 groups"));
     EXPECT_THAT(boxes.Texts(), IsEmpty());
-}
-
-TEST_F(FetchWorkerTest, EachRunCountsItsPicturesFromItsFirst) {
-    spool.AddGroup("pics", 1, 1);
-    spool.AddArticle("pics", 1, PictureArticle("a.jpg", Jpeg("picture")));
-    Configure(server.Address(), {"pics"});
-    Run();
-    display.SetCurrentPicture(4);
-    // The second run brings one picture the collection does not have yet.
-    spool.AddGroup("pics", 1, 2);
-    spool.AddArticle("pics", 2, PictureArticle("b.jpg", Jpeg("another picture")));
-    Run();
-    EXPECT_THAT(display.Texts(IDC_PICTURE_COUNTER), ElementsAre("1 / 1", "1 / 1"));
-    EXPECT_EQ(display.CurrentPicture(), 0);
-    EXPECT_EQ(display.Pictures().size(), 1u);
 }
 
 TEST_F(FetchWorkerTest, ExitDuringARunEndsItAtOnceAndLeavesTheWindowAlone) {

@@ -27,7 +27,6 @@ void FakeFetchDisplay::StepProgress(int control) {
 void FakeFetchDisplay::ClearPictures() {
     std::lock_guard lock(m_mutex);
     m_pictures.clear();
-    m_current = 0;
     Record("clear");
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 
 // A stand-in for the main window as the fetch worker sees it: records every display call in
-// order, keeps the picture list under a re-entrant lock (emptied, it starts again at its first
-// entry, as the window's does) and moves like the picture browser's Next (to the next entry,
-// or to the last one), and keeps the run log's entries.
+// order, keeps the picture list under a re-entrant lock and moves like the picture browser's
+// Next (to the next entry, or to the last one), and keeps the run log's entries.
 
 #include <mutex>
 #include <string>
